@@ -1,0 +1,1 @@
+#include "settings/Unt_Com.h"

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+
+// Small file helpers shared by the test layers.
+
+/// A fresh temporary directory, removed with everything in it on destruction.
+class TTestDir
+{
+public:
+    TTestDir();
+    ~TTestDir();
+    TTestDir(const TTestDir&) = delete;
+    TTestDir& operator=(const TTestDir&) = delete;
+
+    /// The directory, without a trailing "/".
+    const std::string& Path() const { return path_; }
+    /// Path() + "/" + name.
+    std::string File(const std::string& name) const;
+
+private:
+    std::string path_;
+};
+
+/// The whole content of a file; empty when it cannot be read.
+std::string ReadFileBytes(const std::string& path);
+/// Writes (creates or truncates) a file; false on failure.
+bool WriteFileBytes(const std::string& path, const std::string& bytes);
+bool FileExists(const std::string& path);
