@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -9,7 +10,7 @@
 // path ("\SOFTWARE\LumeskSoft\Tunemill\Option"), each holding named values
 // typed as a 32-bit integer (REG_DWORD) or a string (REG_SZ). One human-
 // readable file, by default $XDG_CONFIG_HOME/LumeskSoft/Tunemill.reg
-// (~/.config when XDG_CONFIG_HOME is unset).
+// (~/.config when XDG_CONFIG_HOME is unset or not absolute).
 //
 // Every write is a read-modify-write of the whole file under an exclusive
 // file lock, saved atomically (temporary file, checked writes, fsync,
@@ -17,7 +18,7 @@
 // always finds a whole file. Reads see the file as it was when the key was
 // opened.
 //
-// Failures of reads and writes raise ERegistryError with the design's
+// Failures of reads and writes raise ERegistryError with these exact
 // messages, value name in place of %s:
 //   "'%s' の取得に失敗しました"  the data does not fit a four-byte read
 //   "'%s' のデータ型が不正です"  the data fits but has the wrong type
@@ -29,7 +30,12 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-enum class TRegDataType { rdUnknown, rdString, rdInteger };
+enum class TRegDataType
+{
+    rdUnknown,
+    rdString,
+    rdInteger
+};
 
 /// What the store found when its file could not be parsed: the file was
 /// moved aside to KeptAs (it is never overwritten) and reading behaved as an
@@ -59,6 +65,8 @@ public:
     /// False when the key is missing and may not be created, or cannot be.
     bool OpenKey(const std::string& key, bool canCreate);
     void CloseKey();
+    /// The open key as stored (leading backslash, the spelling first used);
+    /// empty when no key is open.
     const std::string& CurrentPath() const;
 
     bool ValueExists(const std::string& name) const;
@@ -76,5 +84,5 @@ public:
 
 private:
     struct Private;
-    Private* d;
+    std::unique_ptr<Private> d;
 };
