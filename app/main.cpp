@@ -1,1 +1,7 @@
-int main() { return 0; }
+#include "app/TML.h"
+
+int main(int argc, char** argv)
+{
+    TML application(argc, argv);
+    return application.Run();
+}

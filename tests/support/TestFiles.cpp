@@ -1,15 +1,18 @@
 #include "tests/support/TestFiles.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <vector>
 
 TTestDir::TTestDir()
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tunemill-test-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "tunemill-test-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr)
         throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
@@ -43,4 +46,27 @@ bool FileExists(const std::string& path)
 {
     struct stat info;
     return ::stat(path.c_str(), &info) == 0;
+}
+
+std::string ReadErrorLogs(const std::string& directory)
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("TML-", 0) == 0)
+            names.push_back(entry.path().string());
+    }
+    std::sort(names.begin(), names.end());
+    std::string all;
+    for (const std::string& name : names)
+        all += ReadFileBytes(name);
+    return all;
+}
+
+size_t CountOccurrences(const std::string& text, const std::string& part)
+{
+    size_t count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++count;
+    return count;
 }

@@ -27,3 +27,8 @@ std::string ReadFileBytes(const std::string& path);
 /// Writes (creates or truncates) a file; false on failure.
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
 bool FileExists(const std::string& path);
+
+/// Everything written to the error logs ("TML-*.LOG") in a directory.
+std::string ReadErrorLogs(const std::string& directory);
+/// How often `part` occurs in `text`.
+size_t CountOccurrences(const std::string& text, const std::string& part);
