@@ -52,5 +52,6 @@ void HandleException(std::exception_ptr error)
         Report(message);
         return;
     }
-    QMetaObject::invokeMethod(application, [message] { Report(message); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        application, [message] { Report(message); }, Qt::QueuedConnection);
 }

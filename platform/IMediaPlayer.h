@@ -25,7 +25,8 @@ class IMediaPlayer
 public:
     /// Play states reported by OnPlayStateChange; other values are other
     /// active states (opening, buffering, ...).
-    enum TPlayState : int32_t {
+    enum TPlayState : int32_t
+    {
         psStopped = 0,
         psPaused = 1,
         psPlaying = 2,

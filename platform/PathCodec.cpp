@@ -72,7 +72,8 @@ QString PathToQString(const std::string& path)
         char32_t codePoint = 0;
         const size_t length = ValidSequenceLength(path, i, codePoint);
         if (length == 0) {
-            result += QChar(static_cast<char16_t>(kEscapeBase + static_cast<unsigned char>(path[i])));
+            result +=
+                QChar(static_cast<char16_t>(kEscapeBase + static_cast<unsigned char>(path[i])));
             ++i;
             continue;
         }

@@ -15,9 +15,13 @@ TEST(PathCodec, EveryInvalidByteSurvivesTheRoundTrip)
 {
     // Shift-JIS, Latin-1, a truncated sequence, an overlong slash, an encoded
     // surrogate and a code point past U+10FFFF: none is valid UTF-8.
-    const std::vector<std::string> names = {
-        "/music/\x89\xb9\x8a\x79.mp3", "/music/caf\xe9.wav", "/x/\xe3\x81", "/x/\xc0\xaf",
-        "/x/\xed\xa0\x80", "/x/\xf4\x90\x80\x80", std::string("/x/\x80\xff", 5)};
+    const std::vector<std::string> names = {"/music/\x89\xb9\x8a\x79.mp3",
+                                            "/music/caf\xe9.wav",
+                                            "/x/\xe3\x81",
+                                            "/x/\xc0\xaf",
+                                            "/x/\xed\xa0\x80",
+                                            "/x/\xf4\x90\x80\x80",
+                                            std::string("/x/\x80\xff", 5)};
     for (const std::string& name : names) {
         const QString text = PathToQString(name);
         EXPECT_EQ(QStringToPath(text), name);
@@ -27,7 +31,8 @@ TEST(PathCodec, EveryInvalidByteSurvivesTheRoundTrip)
 
 TEST(PathCodec, InvalidBytesBecomeLoneSurrogates)
 {
-    const QString text = PathToQString("a\xe9" "b");
+    const QString text = PathToQString("a\xe9"
+                                       "b");
     ASSERT_EQ(text.size(), 3);
     EXPECT_EQ(text.at(1).unicode(), 0xDCE9);
 }
