@@ -4,16 +4,36 @@ namespace {
 
 constexpr char16_t kEscapeBase = 0xDC00;
 
-// Length of the valid UTF-8 sequence at text[i], or 0 when the bytes there
-// are not one (overlong forms, surrogates and values past U+10FFFF included).
-size_t ValidSequenceLength(const std::string& text, size_t i, char32_t& codePoint)
+void AppendUtf8(std::string& out, char32_t value)
+{
+    if (value < 0x80) {
+        out += static_cast<char>(value);
+    } else if (value < 0x800) {
+        out += static_cast<char>(0xC0 | (value >> 6));
+        out += static_cast<char>(0x80 | (value & 0x3F));
+    } else if (value < 0x10000) {
+        out += static_cast<char>(0xE0 | (value >> 12));
+        out += static_cast<char>(0x80 | ((value >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (value & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (value >> 18));
+        out += static_cast<char>(0x80 | ((value >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((value >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (value & 0x3F));
+    }
+}
+
+} // namespace
+
+size_t Utf8SequenceLength(const std::string& text, size_t i, char32_t* codePoint)
 {
     const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
     const unsigned char lead = byte(i);
     size_t length;
     char32_t value;
     if (lead < 0x80) {
-        codePoint = lead;
+        if (codePoint != nullptr)
+            *codePoint = lead;
         return 1;
     } else if (lead >= 0xC2 && lead <= 0xDF) {
         length = 2;
@@ -38,30 +58,10 @@ size_t ValidSequenceLength(const std::string& text, size_t i, char32_t& codePoin
     if ((length == 3 && value < 0x800) || (length == 4 && value < 0x10000) || value > 0x10FFFF ||
         (value >= 0xD800 && value <= 0xDFFF))
         return 0;
-    codePoint = value;
+    if (codePoint != nullptr)
+        *codePoint = value;
     return length;
 }
-
-void AppendUtf8(std::string& out, char32_t value)
-{
-    if (value < 0x80) {
-        out += static_cast<char>(value);
-    } else if (value < 0x800) {
-        out += static_cast<char>(0xC0 | (value >> 6));
-        out += static_cast<char>(0x80 | (value & 0x3F));
-    } else if (value < 0x10000) {
-        out += static_cast<char>(0xE0 | (value >> 12));
-        out += static_cast<char>(0x80 | ((value >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (value & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (value >> 18));
-        out += static_cast<char>(0x80 | ((value >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((value >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (value & 0x3F));
-    }
-}
-
-} // namespace
 
 QString PathToQString(const std::string& path)
 {
@@ -70,7 +70,7 @@ QString PathToQString(const std::string& path)
     size_t i = 0;
     while (i < path.size()) {
         char32_t codePoint = 0;
-        const size_t length = ValidSequenceLength(path, i, codePoint);
+        const size_t length = Utf8SequenceLength(path, i, &codePoint);
         if (length == 0) {
             result +=
                 QChar(static_cast<char16_t>(kEscapeBase + static_cast<unsigned char>(path[i])));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <cstddef>
 #include <string>
 
 // Lossless conversion between file-system paths (byte strings, UTF-8 in
@@ -16,3 +17,8 @@ QString PathToQString(const std::string& path);
 /// A lone surrogate outside U+DC80..U+DCFF (which PathToQString never makes)
 /// is written as the UTF-8 replacement character.
 std::string QStringToPath(const QString& text);
+
+/// Length of the valid UTF-8 sequence at text[i], or 0 when the bytes there
+/// are not one (overlong forms, surrogates and values past U+10FFFF are not
+/// valid). The decoded code point goes to *codePoint when given.
+size_t Utf8SequenceLength(const std::string& text, size_t i, char32_t* codePoint = nullptr);

@@ -28,6 +28,8 @@
 
 #include "platform/Registry.h"
 
+#include "platform/PathCodec.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -116,41 +118,6 @@ void SetValue(std::vector<TValue>& values, const TValue& value)
     } else {
         values.push_back(value);
     }
-}
-
-// Length of the valid UTF-8 sequence at text[i], or 0 (overlong forms,
-// surrogates and values past U+10FFFF are not valid).
-size_t Utf8SequenceLength(const std::string& text, size_t i)
-{
-    const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char lead = byte(i);
-    size_t length;
-    char32_t value;
-    if (lead < 0x80)
-        return 1;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        value = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        value = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        value = lead & 0x07;
-    } else {
-        return 0;
-    }
-    if (i + length > text.size())
-        return 0;
-    for (size_t k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80)
-            return 0;
-        value = (value << 6) | (byte(i + k) & 0x3F);
-    }
-    if ((length == 3 && value < 0x800) || (length == 4 && value < 0x10000) || value > 0x10FFFF ||
-        (value >= 0xD800 && value <= 0xDFFF))
-        return 0;
-    return length;
 }
 
 bool IsControl(unsigned char c)
