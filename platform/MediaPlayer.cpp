@@ -273,6 +273,8 @@ struct TMediaPlayer::TCallbacks
         } catch (...) {
             HandleException(std::current_exception());
         }
+        // A sync handler that drops a message owns it.
+        gst_message_unref(message);
         return GST_BUS_DROP;
     }
 

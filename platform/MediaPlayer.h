@@ -43,7 +43,10 @@ struct TGstObjectRelease
 ///   Entries are byte paths, one per line (LF or CR LF), relative ones
 ///   resolved against the playlist's folder; "#" lines and blank lines are
 ///   ignored. Entries play in order, gapless: the next entry is queued when
-///   the current one is about to finish.
+///   the current one is about to finish. A missing or unreadable entry stops
+///   the playlist after the current entry has played out; an entry that
+///   cannot be decoded stops it when its failure shows, which may cut the
+///   end of the entry before it.
 ///
 /// Events (always posted through the Qt event loop, never fired from inside
 /// a member call; a previous FileName's late events are dropped):
