@@ -130,7 +130,7 @@ std::string ErrorText(GstMessage* message)
     TErrorPtr error(raw);
     if (error && error->message && *error->message)
         return error->message;
-    return "The stream could not be played.";
+    return "ストリームを再生できません";
 }
 
 // The uri of the uridecodebin that an error came from; empty for errors
@@ -385,7 +385,7 @@ void TMediaPlayer::EnsurePipeline()
         return;
     GstElement* playbin = gst_element_factory_make("playbin", nullptr);
     if (!playbin)
-        throw EMediaPlayerError("The GStreamer element playbin is not installed.");
+        throw EMediaPlayerError("GStreamer の playbin 要素がインストールされていません");
     playbin_.reset(GST_ELEMENT(gst_object_ref_sink(playbin)));
     g_object_set(playbin, "flags", kPlayFlagAudio | kPlayFlagSoftVolume, nullptr);
     if (GstElement* sink = CreateAudioSink())
@@ -429,7 +429,7 @@ void TMediaPlayer::SetFileName(const QString& fileName)
         std::string bytes, error;
         if (!ReadWholeFile(path, bytes, error)) {
             ChangeState(psStopped);
-            throw EMediaPlayerError("Cannot read the playlist: " + error);
+            throw EMediaPlayerError("再生リストを読み込めません: " + error);
         }
         entries = ParsePlaylist(std::move(bytes), path);
     } else {
@@ -569,7 +569,7 @@ bool TMediaPlayer::OpenEntry(size_t index, std::string& error)
 {
     const std::string& uri = uris_[index];
     if (uri.empty()) {
-        error = "The file name cannot be made into a URI.";
+        error = "ファイル名を URI に変換できません";
         return false;
     }
 
@@ -600,7 +600,7 @@ bool TMediaPlayer::OpenEntry(size_t index, std::string& error)
             return false;
         case TPreroll::Stalled:
             if (attempt > 0) {
-                error = "Opening the stream timed out.";
+                error = "ストリームを開く処理が時間内に終わりませんでした";
                 return false;
             }
             Halt();
@@ -637,7 +637,7 @@ TMediaPlayer::TPreroll TMediaPlayer::Preroll(const std::string& uri,
         return TPreroll::Failed;
     }
     if (result == GST_STATE_CHANGE_FAILURE) {
-        error = "The stream could not be opened.";
+        error = "ストリームを開けません";
         return TPreroll::Failed;
     }
     if (result == GST_STATE_CHANGE_ASYNC && !openWait_.prerolled)
