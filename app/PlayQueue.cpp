@@ -1,5 +1,6 @@
 #include "app/PlayQueue.h"
 
+#include "platform/FileIO.h"
 #include "settings/Unt_Com.h"
 
 #include <array>
@@ -26,20 +27,6 @@ constexpr std::array<TExtensionGroup, kFileTypeCount> kExtensionTable = {{
     {ftAIF, {".aif", ".aifc", ".aiff"}},
     {ftSND, {".au", ".snd", ""}},
 }};
-
-bool WriteAll(int fd, const std::string& bytes)
-{
-    size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t count = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0)
-            return false;
-        written += static_cast<size_t>(count);
-    }
-    return true;
-}
 
 } // namespace
 

@@ -1,6 +1,7 @@
 #include "platform/MediaPlayer.h"
 
 #include "platform/ExceptionHandler.h"
+#include "platform/GstHolders.h"
 #include "platform/PathCodec.h"
 
 #include <QCoreApplication>
@@ -45,37 +46,6 @@ constexpr auto kFirstAttemptTimeout = std::chrono::seconds(1);
 // use for video or subtitle branches, and a video sink would need a display.
 constexpr guint kPlayFlagAudio = 1u << 1;
 constexpr guint kPlayFlagSoftVolume = 1u << 4;
-
-struct TMessageUnref
-{
-    void operator()(GstMessage* message) const { gst_message_unref(message); }
-};
-using TMessagePtr = std::unique_ptr<GstMessage, TMessageUnref>;
-
-struct TObjectUnref
-{
-    void operator()(gpointer object) const { gst_object_unref(object); }
-};
-using TBusPtr = std::unique_ptr<GstBus, TObjectUnref>;
-using TElementPtr = std::unique_ptr<GstElement, TObjectUnref>;
-
-struct TTagListUnref
-{
-    void operator()(GstTagList* list) const { gst_tag_list_unref(list); }
-};
-using TTagListPtr = std::unique_ptr<GstTagList, TTagListUnref>;
-
-struct TErrorFree
-{
-    void operator()(GError* error) const { g_error_free(error); }
-};
-using TErrorPtr = std::unique_ptr<GError, TErrorFree>;
-
-struct TGFree
-{
-    void operator()(gpointer memory) const { g_free(memory); }
-};
-using TGCharPtr = std::unique_ptr<gchar, TGFree>;
 
 void InitGstreamerOnce()
 {

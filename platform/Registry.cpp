@@ -28,6 +28,7 @@
 
 #include "platform/Registry.h"
 
+#include "platform/FileIO.h"
 #include "platform/PathCodec.h"
 
 #include <cerrno>
@@ -485,23 +486,6 @@ TLoadResult Load(const std::string& file)
     result.Status =
         Parse(bytes, result.Store, result.Reason) ? TLoadStatus::Loaded : TLoadStatus::Malformed;
     return result;
-}
-
-bool WriteAll(int fd, const std::string& bytes)
-{
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t count = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (count > 0) {
-            done += static_cast<size_t>(count);
-        } else if (count == 0) {
-            errno = ENOSPC; // a write that makes no progress would loop forever
-            return false;
-        } else if (errno != EINTR) {
-            return false;
-        }
-    }
-    return true;
 }
 
 // The old file stays untouched until rename(), which replaces it whole; so

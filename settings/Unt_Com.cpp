@@ -1,6 +1,7 @@
 #include "settings/Unt_Com.h"
 
 #include "platform/AppDir.h"
+#include "platform/FileIO.h"
 #include "platform/Registry.h"
 
 #include <cerrno>
@@ -126,19 +127,10 @@ void WriteErrorLog(const std::string& maker, const std::string& module, const st
     const int fd = ::open(fileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0)
         throw LogError(fileName);
-    size_t written = 0;
-    while (written < line.size()) {
-        const ssize_t count = ::write(fd, line.data() + written, line.size() - written);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0) {
-            if (count == 0)
-                errno = ENOSPC;
-            const std::system_error error = LogError(fileName);
-            ::close(fd);
-            throw error;
-        }
-        written += static_cast<size_t>(count);
+    if (!WriteAll(fd, line)) {
+        const std::system_error error = LogError(fileName);
+        ::close(fd);
+        throw error;
     }
     if (::close(fd) != 0)
         throw LogError(fileName);

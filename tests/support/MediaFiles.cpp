@@ -1,5 +1,6 @@
 #include "tests/support/MediaFiles.h"
 
+#include "platform/GstHolders.h"
 #include "tests/support/TestFiles.h"
 
 #include <gst/gst.h>
@@ -14,18 +15,6 @@ namespace {
 // avenc_wmav2, so the default buffer size stays.
 const char* const kSource =
     "audiotestsrc num-buffers=13 wave=sine freq=440 volume=0.3 ! audioconvert ! ";
-
-struct TUnref
-{
-    void operator()(gpointer object) const { gst_object_unref(object); }
-};
-using TElementPtr = std::unique_ptr<GstElement, TUnref>;
-using TBusPtr = std::unique_ptr<GstBus, TUnref>;
-
-struct TMessageUnref
-{
-    void operator()(GstMessage* message) const { gst_message_unref(message); }
-};
 
 void SetError(std::string* error, const std::string& text)
 {
@@ -62,7 +51,7 @@ bool RunEncoder(const std::string& tail, const std::string& path, bool tagMp3, s
         return false;
     }
     TBusPtr bus(gst_element_get_bus(pipeline.get()));
-    std::unique_ptr<GstMessage, TMessageUnref> message(gst_bus_timed_pop_filtered(
+    TMessagePtr message(gst_bus_timed_pop_filtered(
         bus.get(), 10 * GST_SECOND, GstMessageType(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
     bool ok = message && GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_EOS;
     if (!message) {
