@@ -25,7 +25,7 @@ void AppendUtf8(std::string& out, char32_t value)
 
 } // namespace
 
-size_t Utf8SequenceLength(const std::string& text, size_t i, char32_t* codePoint)
+size_t Utf8SequenceLength(std::string_view text, size_t i, char32_t* codePoint)
 {
     const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
     const unsigned char lead = byte(i);

@@ -3,6 +3,7 @@
 #include <QString>
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 // Lossless conversion between file-system paths (byte strings, UTF-8 in
 // practice) and UTF-16. Bytes that are not part of valid UTF-8 map to the
@@ -21,4 +22,4 @@ std::string QStringToPath(const QString& text);
 /// Length of the valid UTF-8 sequence at text[i], or 0 when the bytes there
 /// are not one (overlong forms, surrogates and values past U+10FFFF are not
 /// valid). The decoded code point goes to *codePoint when given.
-size_t Utf8SequenceLength(const std::string& text, size_t i, char32_t* codePoint = nullptr);
+size_t Utf8SequenceLength(std::string_view text, size_t i, char32_t* codePoint = nullptr);

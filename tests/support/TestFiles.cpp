@@ -1,12 +1,18 @@
 #include "tests/support/TestFiles.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <system_error>
+#include <unistd.h>
 #include <vector>
 
 TTestDir::TTestDir()
@@ -69,4 +75,42 @@ size_t CountOccurrences(const std::string& text, const std::string& part)
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
         ++count;
     return count;
+}
+
+void Check(bool ok, const std::string& what)
+{
+    if (!ok)
+        throw std::system_error(errno, std::generic_category(), what);
+}
+
+void MakeSocket(const std::string& path)
+{
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    Check(fd >= 0, "socket");
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    Check(path.size() < sizeof(address.sun_path), "socket path too long");
+    path.copy(address.sun_path, path.size());
+    const bool bound = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
+    close(fd);
+    Check(bound, "bind " + path);
+}
+
+TLocalZone::TLocalZone(const char* zone)
+{
+    if (const char* previous = std::getenv("TZ")) {
+        hadPrevious_ = true;
+        previous_ = previous;
+    }
+    setenv("TZ", zone, 1);
+    tzset();
+}
+
+TLocalZone::~TLocalZone()
+{
+    if (hadPrevious_)
+        setenv("TZ", previous_.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
 }

@@ -32,3 +32,23 @@ bool FileExists(const std::string& path);
 std::string ReadErrorLogs(const std::string& directory);
 /// How often `part` occurs in `text`.
 size_t CountOccurrences(const std::string& text, const std::string& part);
+
+/// Throws std::system_error with errno when a set-up call failed.
+void Check(bool ok, const std::string& what);
+/// Creates a Unix socket file (bound, then closed) at `path`.
+void MakeSocket(const std::string& path);
+
+/// Sets the local time zone (a TZ value) for one scope and puts the previous
+/// one back.
+class TLocalZone
+{
+public:
+    explicit TLocalZone(const char* zone);
+    ~TLocalZone();
+    TLocalZone(const TLocalZone&) = delete;
+    TLocalZone& operator=(const TLocalZone&) = delete;
+
+private:
+    bool hadPrevious_ = false;
+    std::string previous_;
+};
