@@ -53,11 +53,12 @@ int DaysInMonth(int year, int month)
 
 std::optional<TFileTime> FileTimeFromUnixTime(int64_t seconds, int64_t nanoseconds)
 {
-    if (seconds < -kUnixEpochSeconds)
+    // Range checks before any sum, so that no value can overflow.
+    constexpr int64_t kMaxSeconds =
+        static_cast<int64_t>(kMaxFileTime / kTicksPerSecond) - kUnixEpochSeconds;
+    if (seconds < -kUnixEpochSeconds || seconds > kMaxSeconds || nanoseconds < 0)
         return std::nullopt;
     const uint64_t sinceEpoch = static_cast<uint64_t>(seconds + kUnixEpochSeconds);
-    if (sinceEpoch > kMaxFileTime / kTicksPerSecond)
-        return std::nullopt;
     const uint64_t ticks = sinceEpoch * kTicksPerSecond + static_cast<uint64_t>(nanoseconds / 100);
     if (ticks > kMaxFileTime)
         return std::nullopt;
