@@ -1,0 +1,121 @@
+#include "shell/ShellIDFunc.h"
+
+#include <cstring>
+
+void ShFreeIdList(TItemIdList& list)
+{
+    list.Reset();
+}
+
+TItemIdList ShAllocIdList(uint16_t size)
+{
+    return TItemIdList::Allocate(size);
+}
+
+uint16_t ShFirstItemSize(TItemIdPosition list)
+{
+    if (list == nullptr || ItemIdCount(list) == 0)
+        return 0;
+    return static_cast<uint16_t>(ItemIdCount(list) + 2);
+}
+
+uint16_t ShIdListSize(TItemIdPosition list)
+{
+    if (list == nullptr)
+        return 0;
+    uint16_t size = 2;
+    for (TItemIdPosition item = list; ItemIdCount(item) != 0; item += ItemIdCount(item))
+        size = static_cast<uint16_t>(size + ItemIdCount(item));
+    return size;
+}
+
+TItemIdPosition ShNextItem(TItemIdPosition position)
+{
+    return position == nullptr ? nullptr : position + ItemIdCount(position);
+}
+
+TItemIdPosition ShNextItemOrNil(TItemIdPosition position)
+{
+    if (position == nullptr || ItemIdCount(position) == 0)
+        return nullptr;
+    const TItemIdPosition next = position + ItemIdCount(position);
+    return ItemIdCount(next) == 0 ? nullptr : next;
+}
+
+TItemIdList ShCopyFirstItem(TItemIdPosition list)
+{
+    const uint16_t size = ShFirstItemSize(list);
+    if (size == 0)
+        return {};
+    TItemIdList copy = ShAllocIdList(size);
+    // The zero fill supplies the terminator.
+    if (copy)
+        std::memcpy(copy.MutableData(), list, ItemIdCount(list));
+    return copy;
+}
+
+TItemIdList ShCopyIdList(TItemIdPosition list)
+{
+    if (list == nullptr)
+        return {};
+    const uint16_t size = ShIdListSize(list);
+    TItemIdList copy = ShAllocIdList(size);
+    if (copy)
+        std::memcpy(copy.MutableData(), list, size);
+    return copy;
+}
+
+TItemIdList ShConcatIdLists(TItemIdPosition first, TItemIdPosition second)
+{
+    if (first == nullptr || second == nullptr)
+        return {};
+    const size_t firstItems = ShIdListSize(first) - 2u;
+    const size_t secondSize = ShIdListSize(second);
+    // A sum past 16 bits would wrap to a block too small for the bytes.
+    if (firstItems + secondSize > UINT16_MAX)
+        return {};
+    TItemIdList joined = ShAllocIdList(static_cast<uint16_t>(firstItems + secondSize));
+    if (joined) {
+        std::memcpy(joined.MutableData(), first, firstItems);
+        std::memcpy(joined.MutableData() + firstItems, second, secondSize);
+    }
+    return joined;
+}
+
+TItemIdList ShAppendIdList(TItemIdList& accumulated, TItemIdList& added)
+{
+    TItemIdList result;
+    if (accumulated && added)
+        result = ShConcatIdLists(accumulated.Data(), added.Data());
+    else if (accumulated)
+        result = ShCopyIdList(accumulated.Data());
+    else if (added)
+        result = ShCopyIdList(added.Data());
+    ShFreeIdList(accumulated);
+    ShFreeIdList(added);
+    return result;
+}
+
+TItemIdList ShParentIdList(TItemIdPosition list)
+{
+    TItemIdList parent;
+    for (TItemIdPosition item = list; item != nullptr && ItemIdCount(item) != 0;) {
+        const TItemIdPosition next = ShNextItemOrNil(item);
+        if (next == nullptr)
+            break;
+        TItemIdList copy = ShCopyFirstItem(item);
+        parent = ShAppendIdList(parent, copy);
+        item = next;
+    }
+    return parent;
+}
+
+TItemIdList ShLastItem(TItemIdPosition list)
+{
+    if (list == nullptr)
+        return {};
+    TItemIdPosition last = list;
+    while (const TItemIdPosition next = ShNextItemOrNil(last))
+        last = next;
+    return ShCopyFirstItem(last);
+}
