@@ -2,6 +2,7 @@
 
 #include "platform/ItemIdList.h"
 
+#include <array>
 #include <cstdint>
 
 // Functions that take item identifier lists apart and build them from their
@@ -40,3 +41,92 @@ TItemIdList ShAppendIdList(TItemIdList& accumulated, TItemIdList& added);
 TItemIdList ShParentIdList(TItemIdPosition list);
 /// A one-item list of the last item; no list for no list or an empty one.
 TItemIdList ShLastItem(TItemIdPosition list);
+
+/// The special folders, each standing for a CSIDL value (ShSpecialFolderCsidl).
+enum TShSpecialFolder : int
+{
+    sfDesktop,
+    sfInternet,
+    sfPrograms,
+    sfControls,
+    sfPrinters,
+    sfPersonal,
+    sfFavorites,
+    sfStartup,
+    sfRecent,
+    sfSendTo,
+    sfBitBucket,
+    sfStartMenu,
+    sfDesktopDirectory,
+    sfDrives,
+    sfNetwork,
+    sfNetHood,
+    sfFonts,
+    sfTemplates,
+    sfCommonStartMenu,
+    sfCommonPrograms,
+    sfCommonStartup,
+    sfCommonDesktopDirectory,
+    sfAppData,
+    sfPrintHood,
+    sfAltStartup,
+    sfCommonAltStartup,
+    sfCommonFavorites,
+    sfInternetCache,
+    sfCookies,
+    sfHistory
+};
+constexpr int kShSpecialFolderCount = 30;
+
+/// The CSIDL value of a special folder (12 to 15 and 28 have no member).
+constexpr int ShSpecialFolderCsidl(TShSpecialFolder folder)
+{
+    constexpr std::array<int, kShSpecialFolderCount> kCsidl = {
+        0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 16, 17, 18,
+        19, 20, 21, 22, 23, 24, 25, 26, 27, 29, 30, 31, 32, 33, 34};
+    return kCsidl[static_cast<size_t>(folder)];
+}
+
+/// The item attributes, each standing for an SFGAO mask (ShItemAttributeMask).
+/// An attribute holds when every bit of its mask is set.
+enum TShItemAttribute : int
+{
+    iaCanCopy,
+    iaCanMove,
+    iaCanLink,
+    iaCanRename,
+    iaCanDelete,
+    iaHasPropSheet,
+    iaDropTarget,
+    iaCapabilityMask,
+    iaLink,
+    iaShare,
+    iaReadOnly,
+    iaGhosted,
+    iaHidden,
+    iaDisplayAttrMask,
+    iaFileSysAncestor,
+    iaFolder,
+    iaFileSystem,
+    iaHasSubFolder,
+    iaContentsMask,
+    iaValidate,
+    iaRemovable,
+    iaCompressed,
+    iaBrowsable,
+    iaNonEnumerated,
+    iaNewContent
+};
+constexpr int kShItemAttributeCount = 25;
+
+/// The SFGAO mask of an attribute; ghosted and hidden share one, as do
+/// has-sub-folder and the contents mask.
+constexpr uint32_t ShItemAttributeMask(TShItemAttribute attribute)
+{
+    constexpr std::array<uint32_t, kShItemAttributeCount> kMasks = {
+        0x1,        0x2,        0x4,        0x10,       0x20,       0x40,      0x100,
+        0x177,      0x10000,    0x20000,    0x40000,    0x80000,    0x80000,   0xF0000,
+        0x10000000, 0x20000000, 0x40000000, 0x80000000, 0x80000000, 0x1000000, 0x2000000,
+        0x4000000,  0x8000000,  0x100000,   0x200000};
+    return kMasks[static_cast<size_t>(attribute)];
+}
