@@ -1,5 +1,7 @@
 #include "platform/Mounts.h"
 
+#include "platform/PathCodec.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <dirent.h>
@@ -201,21 +203,12 @@ const TMount* MountOfPath(const std::vector<TMount>& mounts, const std::string& 
 
 std::string DecodeUdevName(const std::string& name)
 {
-    const auto hexValue = [](char c) -> int {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    };
     std::string decoded;
     decoded.reserve(name.size());
     for (size_t i = 0; i < name.size(); ++i) {
         if (name[i] == '\\' && i + 3 < name.size() && name[i + 1] == 'x') {
-            const int high = hexValue(name[i + 2]);
-            const int low = hexValue(name[i + 3]);
+            const int high = HexDigitValue(name[i + 2]);
+            const int low = HexDigitValue(name[i + 3]);
             if (high >= 0 && low >= 0) {
                 decoded += static_cast<char>(high * 16 + low);
                 i += 3;

@@ -23,3 +23,6 @@ std::string QStringToPath(const QString& text);
 /// are not one (overlong forms, surrogates and values past U+10FFFF are not
 /// valid). The decoded code point goes to *codePoint when given.
 size_t Utf8SequenceLength(std::string_view text, size_t i, char32_t* codePoint = nullptr);
+
+/// The value of a hexadecimal digit (either case), or -1 for any other byte.
+int HexDigitValue(char c);

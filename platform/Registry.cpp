@@ -195,17 +195,6 @@ std::string Serialise(const TStore& store)
     return out;
 }
 
-int HexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // Parses the quoted string at line[pos]; pos ends past the closing quote.
 bool ParseQuoted(const std::string& line, size_t& pos, std::string& out, std::string& error)
 {
@@ -243,8 +232,8 @@ bool ParseQuoted(const std::string& line, size_t& pos, std::string& out, std::st
                 out += '\t';
                 break;
             case 'x': {
-                const int high = pos < line.size() ? HexValue(line[pos]) : -1;
-                const int low = pos + 1 < line.size() ? HexValue(line[pos + 1]) : -1;
+                const int high = pos < line.size() ? HexDigitValue(line[pos]) : -1;
+                const int low = pos + 1 < line.size() ? HexDigitValue(line[pos + 1]) : -1;
                 if (high < 0 || low < 0) {
                     error = "\\x needs two hex digits";
                     return false;
@@ -294,7 +283,7 @@ bool ParseValueLine(const std::string& line, TValue& value, std::string& error)
         }
         uint32_t bits = 0;
         for (; pos < line.size(); ++pos) {
-            const int digit = HexValue(line[pos]);
+            const int digit = HexDigitValue(line[pos]);
             if (digit < 0) {
                 error = "a dword needs exactly 8 hex digits";
                 return false;
