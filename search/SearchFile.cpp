@@ -3,7 +3,6 @@
 #include "platform/FileFacts.h"
 #include "platform/PathCodec.h"
 
-#include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
