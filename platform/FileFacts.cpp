@@ -1,5 +1,7 @@
 #include "platform/FileFacts.h"
 
+#include "platform/PathCodec.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -11,15 +13,6 @@ namespace {
 std::optional<TFileTime> FileTimeOf(const struct statx_timestamp& stamp)
 {
     return FileTimeFromUnixTime(stamp.tv_sec, stamp.tv_nsec);
-}
-
-std::string_view LastComponent(const char* path)
-{
-    std::string_view name(path);
-    while (name.size() > 1 && name.back() == '/')
-        name.remove_suffix(1);
-    const size_t slash = name.rfind('/');
-    return slash == std::string_view::npos || name.size() == 1 ? name : name.substr(slash + 1);
 }
 
 } // namespace
@@ -55,7 +48,7 @@ std::optional<TFileFacts> ReadFileFacts(int directoryFd, const char* name)
     }
 
     TFileFacts facts;
-    facts.Attributes = FileAttributesOf(status.stx_mode, LastComponent(name), danglingLink);
+    facts.Attributes = FileAttributesOf(status.stx_mode, PathOwnName(name), danglingLink);
     if (S_ISREG(status.stx_mode) && !danglingLink)
         facts.Size = static_cast<int64_t>(status.stx_size);
     if ((status.stx_mask & STATX_BTIME) != 0)

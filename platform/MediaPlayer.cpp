@@ -127,12 +127,6 @@ std::string FileUri(const std::string& path)
     return uri ? std::string(uri.get()) : std::string();
 }
 
-std::string BaseName(const std::string& path)
-{
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 bool ReadWholeFile(const std::string& path, std::string& bytes, std::string& error)
 {
     std::ifstream stream(path, std::ios::binary);
@@ -156,7 +150,7 @@ void SkipByteOrderMark(std::string& bytes)
 
 bool IsPlaylist(const std::string& path)
 {
-    const std::string name = BaseName(path);
+    const std::string name(PathOwnName(path));
     const size_t dot = name.rfind('.');
     if (dot != std::string::npos) {
         std::string extension = name.substr(dot + 1);
@@ -554,7 +548,7 @@ bool TMediaPlayer::OpenEntry(size_t index, std::string& error)
     streamsStarted_ = index;
     openedEntry_ = index;
     queuedEntryFailed_ = false;
-    currentEntryName_ = PathToQString(BaseName(entries_[index]));
+    currentEntryName_ = PathToQString(std::string(PathOwnName(entries_[index])));
     tagTitle_.clear();
     tagArtist_.clear();
     UpdateDisplay();
@@ -805,7 +799,7 @@ void TMediaPlayer::HandleBusMessage(GstMessage* message, const std::string& erro
     case GST_MESSAGE_STREAM_START: {
         const size_t index = streamsStarted_++;
         if (index < entries_.size())
-            currentEntryName_ = PathToQString(BaseName(entries_[index]));
+            currentEntryName_ = PathToQString(std::string(PathOwnName(entries_[index])));
         tagTitle_.clear();
         tagArtist_.clear();
         UpdateDisplay();

@@ -32,12 +32,6 @@ std::string RealPath(const std::string& path)
     return resolved ? std::string(resolved.get()) : std::string();
 }
 
-std::string BaseName(const std::string& path)
-{
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // udev names each link after the label, with its special bytes escaped.
 std::map<std::string, std::string> ReadLabels(const std::string& directory)
 {
@@ -160,7 +154,8 @@ std::vector<TMount> ReadMounts(const TMountSources& sources)
         if (!isNetwork && mount.Source.starts_with("/"))
             device = RealPath(mount.Source);
         const bool removable =
-            !device.empty() && IsRemovableDevice(sources.BlockDirectory, BaseName(device));
+            !device.empty() &&
+            IsRemovableDevice(sources.BlockDirectory, std::string(PathOwnName(device)));
         mount.Kind = isNetwork ? TMountKind::Network
                                : ClassifyMount(mount.FileSystemType, mount.MountPoint, removable,
                                                mnt_fs_is_pseudofs(fs) == 1);

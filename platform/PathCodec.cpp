@@ -120,3 +120,11 @@ int HexDigitValue(char c)
         return c - 'A' + 10;
     return -1;
 }
+
+std::string_view PathOwnName(std::string_view path)
+{
+    while (!path.empty() && path.back() == '/')
+        path.remove_suffix(1);
+    const size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}

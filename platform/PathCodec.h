@@ -26,3 +26,7 @@ size_t Utf8SequenceLength(std::string_view text, size_t i, char32_t* codePoint =
 
 /// The value of a hexadecimal digit (either case), or -1 for any other byte.
 int HexDigitValue(char c);
+
+/// The last component of a path, trailing "/" ignored; empty for the root
+/// (and for an empty path), which has no name of its own.
+std::string_view PathOwnName(std::string_view path);

@@ -369,12 +369,6 @@ std::string DirectoryOf(const std::string& file)
     return slash == 0 ? "/" : file.substr(0, slash);
 }
 
-std::string BaseNameOf(const std::string& file)
-{
-    const size_t slash = file.rfind('/');
-    return slash == std::string::npos ? file : file.substr(slash + 1);
-}
-
 bool MakeDirectories(const std::string& directory)
 {
     struct stat info;
@@ -482,7 +476,7 @@ TLoadResult Load(const std::string& file)
 bool Save(const std::string& file, const TStore& store)
 {
     const std::string directory = DirectoryOf(file);
-    std::string temporary = directory + "/." + BaseNameOf(file) + ".tmp-XXXXXX";
+    std::string temporary = directory + "/." + std::string(PathOwnName(file)) + ".tmp-XXXXXX";
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0)
         return false;

@@ -124,15 +124,6 @@ TSearchFileData SearchFileDataOf(std::string_view name, const TFileFacts& facts,
     return data;
 }
 
-// The own name of a path, or empty for the root, which has none.
-std::string_view OwnName(std::string_view path)
-{
-    while (!path.empty() && path.back() == '/')
-        path.remove_suffix(1);
-    const size_t slash = path.rfind('/');
-    return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
-
 char AsciiLower(char c)
 {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
@@ -239,7 +230,7 @@ bool TSearchDir::Execute()
     visited.insert({baseFacts->Device, baseFacts->Inode});
     TSearchTimeConverter times;
 
-    const std::string_view baseName = OwnName(base);
+    const std::string_view baseName = PathOwnName(base);
     const TSearchFileData baseData =
         baseName.empty() ? TSearchFileData{} : SearchFileDataOf(baseName, *baseFacts, times);
     DoFind(base, baseData, ignoreSubDir, continueSearch);
