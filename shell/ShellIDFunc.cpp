@@ -119,3 +119,117 @@ TItemIdList ShLastItem(TItemIdPosition list)
         last = next;
     return ShCopyFirstItem(last);
 }
+
+int ShCompareIdLists(const std::shared_ptr<IShellFolder>& folder, TItemIdPosition first,
+                     TItemIdPosition second)
+{
+    if (!folder || first == nullptr || second == nullptr)
+        return 3;
+    const HRESULT result = folder->CompareIDs(0, first, second);
+    if (FAILED(result))
+        return 3;
+    const int order = ResultCode(result);
+    return order == 0 ? 0 : (order > 0 ? 1 : 2);
+}
+
+bool ShIsDesktop(const std::shared_ptr<IShellFolder>& folder, TItemIdPosition list)
+{
+    TItemIdList desktop;
+    if (!ShSpecialFolderIdList(sfDesktop, desktop))
+        return false;
+    return ShCompareIdLists(folder, desktop.Data(), list) == 0;
+}
+
+int ShItemCount(TItemIdPosition list)
+{
+    if (list == nullptr)
+        return -1;
+    std::shared_ptr<IShellFolder> desktop;
+    if (FAILED(ShellNamespace()->GetDesktopFolder(desktop)) || !desktop)
+        return -1;
+    if (ShIsDesktop(desktop, list))
+        return 0;
+    int count = 0;
+    for (TItemIdPosition item = list; ItemIdCount(item) != 0; item = ShNextItem(item))
+        ++count;
+    return count;
+}
+
+bool ShPathFromIdList(TItemIdPosition list, std::string& path)
+{
+    path.clear();
+    if (list == nullptr)
+        return false;
+    std::string found;
+    if (!ShellNamespace()->GetPathFromIDList(list, found))
+        return false;
+    path = std::move(found);
+    return true;
+}
+
+bool ShIdListFromPath(const std::string& path, TItemIdList& list)
+{
+    list.Reset();
+    std::shared_ptr<IShellFolder> desktop;
+    if (FAILED(ShellNamespace()->GetDesktopFolder(desktop)) || !desktop)
+        return false;
+    TItemIdList parsed;
+    if (FAILED(desktop->ParseDisplayName(nullptr, path, parsed)) || !parsed)
+        return false;
+    list = std::move(parsed);
+    return true;
+}
+
+bool ShSpecialFolderIdList(TShSpecialFolder folder, TItemIdList& list)
+{
+    list.Reset();
+    TItemIdList location;
+    if (FAILED(ShellNamespace()->GetSpecialFolderLocation(nullptr, ShSpecialFolderCsidl(folder),
+                                                          location)) ||
+        !location)
+        return false;
+    list = std::move(location);
+    return true;
+}
+
+bool ShStrRetToString(const std::shared_ptr<IShellFolder>& folder, TItemIdPosition list,
+                      uint32_t flags, std::string& name)
+{
+    name.clear();
+    if (!folder || list == nullptr)
+        return false;
+    std::string displayName;
+    if (FAILED(folder->GetDisplayNameOf(list, flags, displayName)))
+        return false;
+    name = std::move(displayName);
+    return true;
+}
+
+int ShSysIconIndex(TItemIdPosition list, bool large, bool open)
+{
+    if (list == nullptr)
+        return 0;
+    uint32_t flags = SHGFI_SYSICONINDEX | SHGFI_PIDL;
+    if (!large)
+        flags |= SHGFI_SMALLICON;
+    if (open)
+        flags |= SHGFI_OPENICON;
+    TShFileInfo info;
+    if (!ShellNamespace()->GetFileInfo(list, flags, info))
+        return 0;
+    return info.IconIndex;
+}
+
+const TSysImageList* ShSysImageList(bool large)
+{
+    // Any item would do: the list handed back is the process's one list of
+    // that size. The desktop is the item that always exists.
+    TItemIdList desktop;
+    if (!ShSpecialFolderIdList(sfDesktop, desktop))
+        return nullptr;
+    TShFileInfo info;
+    const uint32_t flags = SHGFI_SYSICONINDEX | SHGFI_PIDL | (large ? 0u : SHGFI_SMALLICON);
+    if (!ShellNamespace()->GetFileInfo(desktop.Data(), flags, info))
+        return nullptr;
+    return info.ImageList;
+}

@@ -1,9 +1,12 @@
 #pragma once
 
 #include "platform/ItemIdList.h"
+#include "platform/ShellNs.h"
 
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <string>
 
 // Functions that take item identifier lists apart and build them from their
 // bytes. None of them throws; "no list" in gives the empty answer stated.
@@ -130,3 +133,31 @@ constexpr uint32_t ShItemAttributeMask(TShItemAttribute attribute)
         0x4000000,  0x8000000,  0x100000,   0x200000};
     return kMasks[static_cast<size_t>(attribute)];
 }
+
+// Namespace helpers over the process's namespace (ShellNamespace()).
+
+/// 3 when the folder or either list is missing or the folder's CompareIDs
+/// (column 0) fails; else 0 equal, 1 first after second, 2 first before.
+int ShCompareIdLists(const std::shared_ptr<IShellFolder>& folder, TItemIdPosition first,
+                     TItemIdPosition second);
+/// Whether the absolute list names the desktop, compared in `folder`; false
+/// when the desktop's list cannot be had.
+bool ShIsDesktop(const std::shared_ptr<IShellFolder>& folder, TItemIdPosition list);
+/// -1 for no list or no desktop folder; 0 for the desktop; else the number
+/// of items.
+int ShItemCount(TItemIdPosition list);
+/// The file-system path of an absolute list; false and empty otherwise.
+bool ShPathFromIdList(TItemIdPosition list, std::string& path);
+/// The absolute list of a path (or a display name the desktop parses).
+bool ShIdListFromPath(const std::string& path, TItemIdList& list);
+/// The absolute list of a special folder.
+bool ShSpecialFolderIdList(TShSpecialFolder folder, TItemIdList& list);
+/// The display name of a relative list in `folder` (SHGDN_* flags); false
+/// when the folder or the list is missing or the call fails.
+bool ShStrRetToString(const std::shared_ptr<IShellFolder>& folder, TItemIdPosition list,
+                      uint32_t flags, std::string& name);
+/// The system icon index of an absolute list, small unless `large`, open
+/// when `open`; 0 for no list or when the namespace gives none.
+int ShSysIconIndex(TItemIdPosition list, bool large, bool open);
+/// The system image list of the size asked for; null on failure.
+const TSysImageList* ShSysImageList(bool large);

@@ -1,7 +1,7 @@
 #include "shell/ShellUtils.h"
 
-#include "platform/Mounts.h"
-#include "platform/PathCodec.h"
+#include "platform/LinuxShell.h"
+#include "platform/ShellNs.h"
 
 std::string ShIncludeBackslash(const std::string& path)
 {
@@ -26,19 +26,7 @@ std::string ShVolumeLabel(const std::string& rootPath)
     std::string root = rootPath;
     while (root.size() > 1 && root.back() == '/')
         root.pop_back();
-    std::string label;
-    for (const TMount& mount : ReadMounts()) {
-        if (mount.MountPoint == root)
-            label = mount.Label;
-    }
-    if (label.empty())
-        return label;
-    // Lower-cased as a file name is, whatever the script; bytes that are not
-    // UTF-8 come through unchanged.
-    label = QStringToPath(PathToQString(label).toLower());
-    if (label[0] >= 'a' && label[0] <= 'z')
-        label[0] = static_cast<char>(label[0] - 'a' + 'A');
-    return label;
+    return ShownVolumeLabel(ShellNamespace()->GetVolumeLabel(root));
 }
 
 TShiftState ShKeyStateToShift(uint32_t keyState)

@@ -2,6 +2,7 @@
 #include "shell/ShellUtils.h"
 
 #include "platform/Mounts.h"
+#include "platform/ShellNs.h"
 #include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -70,12 +71,14 @@ TEST(ShellUtils, VolumeLabelIsLowerCasedWithACapitalFirstLetter)
     Check(WriteFileBytes(dir.File("mountinfo"), table), "mountinfo");
     const TMountSources previous = MountSources();
     SetMountSources({dir.File("mountinfo"), dir.File("by-label"), dir.File("block")});
+    SetShellNamespace(nullptr); // a namespace reads the sources in force when it is made
     for (const auto& c : cases) {
         EXPECT_EQ(ShVolumeLabel(c.mountPoint), c.expected) << c.mountPoint;
         EXPECT_EQ(ShVolumeLabel(std::string(c.mountPoint) + "/"), c.expected) << c.mountPoint;
     }
     EXPECT_EQ(ShVolumeLabel("/media"), ""); // nothing mounted there
     SetMountSources(previous);
+    SetShellNamespace(nullptr);
 }
 
 TEST(ShellUtils, KeyStateBecomesTheShiftSet)
