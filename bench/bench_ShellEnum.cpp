@@ -87,8 +87,8 @@ long NamespaceListing(const std::string& directory)
         int icon = -1;
         if (icons)
             icons->GetIconOf(item.Data(), GIL_FORSHELL, icon);
-        checksum += name.size() + info.TypeName.size() + data.FileSize +
-                    static_cast<size_t>(icon) + (modified != 0);
+        checksum += name.size() + info.TypeName.size() + data.FileSize + static_cast<size_t>(icon) +
+                    (modified != 0);
         ++count;
     }
     return checksum != 0 ? count : 0;

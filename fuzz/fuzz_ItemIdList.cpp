@@ -18,8 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             (void)DecodeNsItem(position);
         (void)DecodeNsList(list.Data());
     }
-    const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data),
-                                                     static_cast<qsizetype>(size));
+    const QByteArray bytes =
+        QByteArray::fromRawData(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     if (const auto selection = DecodeShellIdListArray(bytes)) {
         (void)DecodeNsList(selection->Parent.Data());
         for (const TItemIdList& item : selection->Items)

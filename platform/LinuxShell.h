@@ -64,7 +64,10 @@ std::string DesktopDirectoryOf(const std::string& home, const std::string& confi
 std::string ShownVolumeLabel(const std::string& label);
 
 /// ShownVolumeLabel of a mount's label; empty when it has none.
-inline std::string VolumeLabelOfMount(const TMount& mount) { return ShownVolumeLabel(mount.Label); }
+inline std::string VolumeLabelOfMount(const TMount& mount)
+{
+    return ShownVolumeLabel(mount.Label);
+}
 
 /// The word for a kind of volume: "ローカル ディスク", "リムーバブル ディスク",
 /// "CD ドライブ" or "ネットワーク ドライブ".

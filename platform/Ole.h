@@ -55,8 +55,8 @@ public:
                               QPoint point, uint32_t& effect) = 0;
     virtual HRESULT DragOver(uint32_t keyState, QPoint point, uint32_t& effect) = 0;
     virtual HRESULT DragLeave() = 0;
-    virtual HRESULT Drop(const std::shared_ptr<IDataObject>& data, uint32_t keyState,
-                         QPoint point, uint32_t& effect) = 0;
+    virtual HRESULT Drop(const std::shared_ptr<IDataObject>& data, uint32_t keyState, QPoint point,
+                         uint32_t& effect) = 0;
 };
 
 // The data formats of a drag or the clipboard.
@@ -92,7 +92,8 @@ struct TShellIdListArray
 
 /// The bytes of the shell ID list format: a 32-bit count, count + 1 32-bit
 /// offsets from the start (the parent first), then the lists; little-endian.
-QByteArray EncodeShellIdListArray(TItemIdPosition parent, const std::vector<TItemIdPosition>& items);
+QByteArray EncodeShellIdListArray(TItemIdPosition parent,
+                                  const std::vector<TItemIdPosition>& items);
 
 /// The selection in bytes that came from outside; none unless the count,
 /// every offset and every list lie within the bytes.

@@ -17,8 +17,14 @@ constexpr HRESULT E_UNEXPECTED = static_cast<HRESULT>(0x8000FFFF);
 constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000E);
 constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057);
 
-constexpr bool SUCCEEDED(HRESULT result) { return result >= 0; }
-constexpr bool FAILED(HRESULT result) { return result < 0; }
+constexpr bool SUCCEEDED(HRESULT result)
+{
+    return result >= 0;
+}
+constexpr bool FAILED(HRESULT result)
+{
+    return result < 0;
+}
 
 /// The success code that carries a comparison's answer (negative, zero or
 /// positive) in its low 16 bits.
@@ -28,4 +34,7 @@ constexpr HRESULT CompareResult(int order)
 }
 
 /// The signed 16-bit answer in the low half of a code.
-constexpr int16_t ResultCode(HRESULT result) { return static_cast<int16_t>(result & 0xFFFF); }
+constexpr int16_t ResultCode(HRESULT result)
+{
+    return static_cast<int16_t>(result & 0xFFFF);
+}

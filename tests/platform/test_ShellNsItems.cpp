@@ -89,13 +89,19 @@ TEST(ShellNsItems, NamesThatCannotStandForTheirKindAreRefused)
         bool valid;
     };
     const std::vector<Case> cases = {
-        {TNsItemKind::Entry, "", false},         {TNsItemKind::Entry, ".", false},
-        {TNsItemKind::Entry, "..", false},       {TNsItemKind::Entry, "a/b", false},
+        {TNsItemKind::Entry, "", false},
+        {TNsItemKind::Entry, ".", false},
+        {TNsItemKind::Entry, "..", false},
+        {TNsItemKind::Entry, "a/b", false},
         {TNsItemKind::Entry, std::string("a\0b", 3), false},
-        {TNsItemKind::Entry, "...", true},       {TNsItemKind::TrashEntry, "x.1", true},
-        {TNsItemKind::Volume, "", false},        {TNsItemKind::Volume, "media", false},
-        {TNsItemKind::Volume, "/", true},        {TNsItemKind::NetworkMount, "/net/a b", true},
-        {TNsItemKind::Computer, "", true},       {TNsItemKind::Trash, "x", false},
+        {TNsItemKind::Entry, "...", true},
+        {TNsItemKind::TrashEntry, "x.1", true},
+        {TNsItemKind::Volume, "", false},
+        {TNsItemKind::Volume, "media", false},
+        {TNsItemKind::Volume, "/", true},
+        {TNsItemKind::NetworkMount, "/net/a b", true},
+        {TNsItemKind::Computer, "", true},
+        {TNsItemKind::Trash, "x", false},
     };
     for (const Case& test : cases) {
         TNsItem item;
@@ -151,10 +157,10 @@ TEST(ShellIdListArray, RoundTripAndOutOfRangeOffsets)
     const std::string parent = TwoItemList();
     const std::string child = Bytes(EncodeNsItem(Entry("a.mp3")));
     const std::string other = Bytes(EncodeNsItem(Entry("b.mp3")));
-    const QByteArray bytes = EncodeShellIdListArray(
-        reinterpret_cast<const uint8_t*>(parent.data()),
-        {reinterpret_cast<const uint8_t*>(child.data()),
-         reinterpret_cast<const uint8_t*>(other.data())});
+    const QByteArray bytes =
+        EncodeShellIdListArray(reinterpret_cast<const uint8_t*>(parent.data()),
+                               {reinterpret_cast<const uint8_t*>(child.data()),
+                                reinterpret_cast<const uint8_t*>(other.data())});
     WriteSeed("idlist-array", bytes.toStdString());
 
     const auto selection = DecodeShellIdListArray(bytes);
