@@ -2,6 +2,7 @@
 
 #include "app/Unt_Main.h"
 #include "platform/ExceptionHandler.h"
+#include "platform/Kernel.h"
 
 #include <QMessageBox>
 
@@ -17,6 +18,11 @@ TML::TML(int& argc, char** argv) : QApplication(argc, argv)
 
 TML::~TML()
 {
+    // Watcher threads may still be waiting: tell them to stop and give them a
+    // second, then let their end notifications free them while the
+    // application object still exists.
+    TThread::StopAll(1000);
+    sendPostedEvents();
     SetErrorReporter(nullptr);
 }
 

@@ -1168,6 +1168,12 @@ std::string ShownVolumeLabel(const std::string& rawLabel)
     return label;
 }
 
+TItemIdList VolumeIdListOfMount(const TMount& mount)
+{
+    return EncodeNsItems(
+        {SpecialItem(TNsItemKind::Computer), MountItem(mount, TNsItemKind::Volume)});
+}
+
 std::string VolumeKindName(TMountKind kind)
 {
     switch (kind) {

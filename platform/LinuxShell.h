@@ -69,6 +69,11 @@ inline std::string VolumeLabelOfMount(const TMount& mount)
     return ShownVolumeLabel(mount.Label);
 }
 
+/// The absolute list of a volume, [Computer][Volume], made from the mount
+/// alone (no disk access), so that it also names a volume that has just
+/// gone away; the same bytes the namespace gives that volume.
+TItemIdList VolumeIdListOfMount(const TMount& mount);
+
 /// The word for a kind of volume: "ローカル ディスク", "リムーバブル ディスク",
 /// "CD ドライブ" or "ネットワーク ドライブ".
 std::string VolumeKindName(TMountKind kind);

@@ -1,0 +1,334 @@
+#include "shell/ShellNotify.h"
+
+#include "platform/PathCodec.h"
+#include "shell/ShellUtils.h"
+
+#include <algorithm>
+#include <span>
+#include <sys/stat.h>
+#include <utility>
+
+namespace {
+
+// Slot 0 of both runs is the thread's terminate event, which StopAll signals
+// as well as ShutDown.
+constexpr int kTerminateSlot = 0;
+// Directory watcher.
+constexpr int kDeviceSlot = 1;
+constexpr int kListChangedSlot = 2;
+constexpr int kFirstNotificationSlot = 3;
+// Files watcher.
+constexpr int kDirectoryChangedSlot = 1;
+constexpr int kWatchSlot = 2;
+
+bool IsExistingDirectory(const std::string& path)
+{
+    struct stat facts;
+    return !path.empty() && stat(path.c_str(), &facts) == 0 && S_ISDIR(facts.st_mode);
+}
+
+// The folder tree's names, as the watcher keeps them. Case is ignored for
+// the order only: this file system tells "Music" from "music", so both stay.
+std::vector<std::string> WatchList(const std::vector<std::string>& names)
+{
+    std::vector<std::pair<QString, std::string>> keyed;
+    for (const std::string& name : names)
+        if (IsExistingDirectory(name)) {
+            std::string directory = ShIncludeBackslash(name);
+            keyed.emplace_back(PathToQString(directory), std::move(directory));
+        }
+    std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
+        const int order = a.first.compare(b.first, Qt::CaseInsensitive);
+        return order != 0 ? order < 0 : a.second < b.second;
+    });
+    std::vector<std::string> list;
+    list.reserve(keyed.size());
+    for (auto& entry : keyed)
+        if (list.empty() || list.back() != entry.second)
+            list.push_back(std::move(entry.second));
+    return list;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// TShDirWatcher
+
+TShDirWatcher::TShDirWatcher(const std::vector<std::string>& directories, uint32_t notifyFilter,
+                             TDeviceHandler deviceHandler, TChangeHandler changeHandler)
+    : notifyFilter_(notifyFilter), directories_(WatchList(directories)),
+      deviceHandler_(std::move(deviceHandler)), changeHandler_(std::move(changeHandler))
+{
+    Start();
+}
+
+TShDirWatcher::~TShDirWatcher() = default;
+
+void TShDirWatcher::SetDirectories(const std::vector<std::string>* directories)
+{
+    {
+        std::lock_guard guard(lock_);
+        if (directories) {
+            std::vector<std::string> list = WatchList(*directories);
+            if (list == directories_)
+                return;
+            directories_ = std::move(list);
+        } else {
+            directories_.clear();
+        }
+    }
+    ++listChangedCount_;
+    listChangedEvent_.Set();
+}
+
+void TShDirWatcher::PostDeviceChange(std::unique_ptr<TDeviceChangeData> data)
+{
+    if (!deviceHandler_)
+        return;
+    std::unique_ptr<TDeviceChangeData> replaced;
+    {
+        std::lock_guard guard(lock_);
+        replaced = std::exchange(pending_, std::move(data));
+    }
+    deviceEvent_.Set();
+}
+
+void TShDirWatcher::ShutDown()
+{
+    deviceHandler_ = nullptr;
+    changeHandler_ = nullptr;
+    // Signals the terminate slot and gives up a Synchronize already queued,
+    // so the run ends without waiting for the UI thread.
+    Terminate();
+}
+
+std::vector<std::string> TShDirWatcher::Directories() const
+{
+    std::lock_guard guard(lock_);
+    return directories_;
+}
+
+// One inotify watch per directory: the user's watch limit
+// (/proc/sys/fs/inotify/max_user_watches, shared by every process of the
+// user) replaces the old limit of 61 directories. When it is reached,
+// FindFirst fails (ENOSPC) and the directory is simply dropped, as any
+// directory that cannot be watched is.
+void TShDirWatcher::Rebuild(TInotify& inotify,
+                            std::vector<std::unique_ptr<TChangeNotification>>& notifications)
+{
+    notifications.clear();
+    std::lock_guard guard(lock_);
+    notifications.resize(directories_.size());
+    // From the last to the first, so that dropping one keeps the indexes of
+    // those still to come.
+    for (size_t i = directories_.size(); i-- > 0;) {
+        notifications[i] = TChangeNotification::FindFirst(inotify, directories_[i], notifyFilter_);
+        if (!notifications[i]) {
+            notifications.erase(notifications.begin() + static_cast<std::ptrdiff_t>(i));
+            directories_.erase(directories_.begin() + static_cast<std::ptrdiff_t>(i));
+        }
+    }
+    ++rebuildCount_;
+}
+
+void TShDirWatcher::Execute()
+{
+    // One instance per thread: the per-user limit of instances is small.
+    TInotify inotify;
+    if (!inotify.IsValid())
+        throw TSystemCallError("inotify_init1 failed");
+
+    std::vector<std::unique_ptr<TChangeNotification>> notifications;
+    std::vector<TWaitable*> slots;
+    const auto rebuild = [&] {
+        Rebuild(inotify, notifications);
+        slots = {&TerminateEvent(), &deviceEvent_, &listChangedEvent_};
+        for (const auto& notification : notifications)
+            slots.push_back(notification.get());
+    };
+    // A directory that is deleted, moved or unmounted cannot be re-armed: its
+    // slot stays quiet until the next rebuild drops it. Its end still counts
+    // as a change, so the tree hears of it.
+    const auto rearm = [&](int slot) {
+        if (!notifications[static_cast<size_t>(slot - kFirstNotificationSlot)]->FindNext())
+            slots[static_cast<size_t>(slot)] = nullptr;
+    };
+
+    // WAIT_TIMEOUT is a large number too.
+    const auto isNotification = [&](int result) {
+        return result >= kFirstNotificationSlot && static_cast<size_t>(result) < slots.size();
+    };
+
+    rebuild();
+    for (;;) {
+        int result = WaitForMultiple(slots, INFINITE);
+        if (isNotification(result)) {
+            do {
+                rearm(result);
+                result = WaitForMultiple(slots, kChangeQuietMs);
+            } while (isNotification(result));
+            if (result == WAIT_TIMEOUT) {
+                ReportChange();
+                continue;
+            }
+        }
+        switch (result) {
+        case kTerminateSlot:
+            return;
+        case kDeviceSlot:
+            if (SettleDevice() == TAfterWait::Leave)
+                return;
+            break;
+        case kListChangedSlot:
+            rebuild();
+            break;
+        case WAIT_FAILED:
+            throw TSystemCallError("waiting for directory changes failed");
+        default:
+            break;
+        }
+    }
+}
+
+// The terminate event is watched as well, so that a shut-down during a
+// stream of device notices does not wait for them to settle.
+TShDirWatcher::TAfterWait TShDirWatcher::SettleDevice()
+{
+    TWaitable* const slots[] = {&TerminateEvent(), &deviceEvent_};
+    for (;;) {
+        const int result = WaitForMultiple(slots, kDeviceQuietMs);
+        if (result == kTerminateSlot)
+            return TAfterWait::Leave;
+        if (result == WAIT_TIMEOUT)
+            break;
+        if (result == WAIT_FAILED)
+            throw TSystemCallError("waiting for device notices failed");
+    }
+    Synchronize([this] {
+        // Read here, on the UI thread, where ShutDown clears it.
+        const TDeviceHandler handler = deviceHandler_;
+        if (!handler)
+            return;
+        std::unique_ptr<TDeviceChangeData> data;
+        {
+            std::lock_guard guard(lock_);
+            data = std::move(pending_);
+        }
+        // A notice posted while the call was queued was delivered with it.
+        if (data)
+            handler(this, std::move(data));
+    });
+    return Terminated() ? TAfterWait::Leave : TAfterWait::Continue;
+}
+
+void TShDirWatcher::ReportChange()
+{
+    Synchronize([this] {
+        // A copy: the handler may shut the watcher down, which clears it.
+        const TChangeHandler handler = changeHandler_;
+        if (handler)
+            handler(this);
+    });
+}
+
+// ---------------------------------------------------------------------------
+// TShFilesWatcher
+
+TShFilesWatcher::TShFilesWatcher(const std::string& directory, uint32_t notifyFilter,
+                                 TChangeHandler changeHandler)
+    : notifyFilter_(notifyFilter), directory_(directory), changeHandler_(std::move(changeHandler))
+{
+    Start();
+}
+
+TShFilesWatcher::~TShFilesWatcher() = default;
+
+// There is no suspended state to test for: the thread always runs from
+// creation on.
+void TShFilesWatcher::SetDirectory(const std::string& path)
+{
+    {
+        std::lock_guard guard(lock_);
+        if (path == directory_)
+            return;
+        directory_ = IsExistingDirectory(path) ? path : std::string();
+    }
+    directoryChangedEvent_.Set();
+}
+
+void TShFilesWatcher::ShutDown()
+{
+    changeHandler_ = nullptr;
+    Terminate();
+}
+
+std::string TShFilesWatcher::Directory() const
+{
+    std::lock_guard guard(lock_);
+    return directory_;
+}
+
+std::unique_ptr<TChangeNotification> TShFilesWatcher::OpenWatch(TInotify& inotify)
+{
+    const std::string directory = Directory();
+    if (!IsExistingDirectory(directory))
+        return nullptr;
+    auto watch = TChangeNotification::FindFirst(inotify, directory, notifyFilter_);
+    if (watch)
+        ++watchCount_;
+    return watch;
+}
+
+void TShFilesWatcher::Execute()
+{
+    TInotify inotify;
+    if (!inotify.IsValid())
+        throw TSystemCallError("inotify_init1 failed");
+
+    std::unique_ptr<TChangeNotification> watch = OpenWatch(inotify);
+    const auto reopen = [&] {
+        watch.reset();
+        watch = OpenWatch(inotify);
+    };
+    for (;;) {
+        // With no watch its slot is null and never signalled.
+        TWaitable* const slots[] = {&TerminateEvent(), &directoryChangedEvent_, watch.get()};
+        int result = WaitForMultiple(slots, INFINITE);
+        if (result == kWatchSlot) {
+            do {
+                // A directory that went away is looked at anew, like a new
+                // directory: it is not watched until it exists again.
+                if (!watch->FindNext()) {
+                    result = kDirectoryChangedSlot;
+                    break;
+                }
+                result = WaitForMultiple(slots, kChangeQuietMs);
+            } while (result == kWatchSlot);
+            if (result == WAIT_TIMEOUT) {
+                ReportChange();
+                reopen();
+                continue;
+            }
+        }
+        switch (result) {
+        case kTerminateSlot:
+            return;
+        case kDirectoryChangedSlot:
+            reopen();
+            break;
+        case WAIT_FAILED:
+            throw TSystemCallError("waiting for file changes failed");
+        default:
+            break;
+        }
+    }
+}
+
+void TShFilesWatcher::ReportChange()
+{
+    Synchronize([this] {
+        const TChangeHandler handler = changeHandler_;
+        if (handler)
+            handler(this, Directory());
+    });
+}
