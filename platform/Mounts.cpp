@@ -100,8 +100,12 @@ void SetMountSources(const TMountSources& sources)
 }
 
 TMountKind ClassifyMount(const std::string& fileSystemType, const std::string& mountPoint,
-                         bool removableDevice, bool pseudoFileSystem)
+                         bool removableDevice, bool pseudoFileSystem,
+                         const std::vector<std::string>& mediaRoots)
 {
+    bool underMediaRoot = false;
+    for (const std::string& root : mediaRoots)
+        underMediaRoot = underMediaRoot || StartsWithDirectory(mountPoint, root);
     if (IsNetworkType(fileSystemType))
         return TMountKind::Network;
     if (pseudoFileSystem || IsPlumbingType(fileSystemType))
@@ -112,12 +116,12 @@ TMountKind ClassifyMount(const std::string& fileSystemType, const std::string& m
         if (StartsWithDirectory(mountPoint, plumbing))
             return TMountKind::Ignored;
     }
-    if (StartsWithDirectory(mountPoint, "/run") && !StartsWithDirectory(mountPoint, "/run/media"))
+    // /run holds the system's own mounts, except the media the desktop puts there.
+    if (StartsWithDirectory(mountPoint, "/run") && !underMediaRoot)
         return TMountKind::Ignored;
     if (fileSystemType == "iso9660" || fileSystemType == "udf")
         return TMountKind::CdRom;
-    if (removableDevice || StartsWithDirectory(mountPoint, "/media") ||
-        StartsWithDirectory(mountPoint, "/run/media"))
+    if (removableDevice || underMediaRoot)
         return TMountKind::Removable;
     return TMountKind::Fixed;
 }
@@ -158,7 +162,7 @@ std::vector<TMount> ReadMounts(const TMountSources& sources)
             IsRemovableDevice(sources.BlockDirectory, std::string(PathOwnName(device)));
         mount.Kind = isNetwork ? TMountKind::Network
                                : ClassifyMount(mount.FileSystemType, mount.MountPoint, removable,
-                                               mnt_fs_is_pseudofs(fs) == 1);
+                                               mnt_fs_is_pseudofs(fs) == 1, sources.MediaRoots);
         if (isRoot && mount.Kind == TMountKind::Ignored)
             mount.Kind = TMountKind::Fixed;
         if (mount.Kind == TMountKind::Ignored)

@@ -37,6 +37,9 @@ struct TMountSources
     std::string MountTable = "/proc/self/mountinfo";
     std::string LabelDirectory = "/dev/disk/by-label";
     std::string BlockDirectory = "/sys/class/block";
+    /// Where the desktop mounts removable media; a mount below one of them
+    /// counts as removable whatever its device.
+    std::vector<std::string> MediaRoots = {"/media", "/run/media"};
 };
 
 /// The sources of this machine, unless SetMountSources replaced them.
@@ -52,7 +55,8 @@ std::vector<TMount> ReadMounts(const TMountSources& sources = MountSources());
 /// The class of one mount; `removableDevice` tells whether the source is a
 /// block device that the kernel reports removable.
 TMountKind ClassifyMount(const std::string& fileSystemType, const std::string& mountPoint,
-                         bool removableDevice, bool pseudoFileSystem = false);
+                         bool removableDevice, bool pseudoFileSystem = false,
+                         const std::vector<std::string>& mediaRoots = TMountSources().MediaRoots);
 
 /// The mount that holds a path: the longest mount point that prefixes it at
 /// a "/" boundary; null when none does.

@@ -162,6 +162,20 @@ TEST(MountsUdevNames, EscapesAreDecoded)
     EXPECT_EQ(DecodeUdevName("plain"), "plain");
 }
 
+TEST_F(Mounts, TheTableIsClassifiedWithTheDeclaredMediaRoots)
+{
+    WriteTable({
+        "/ / rw - ext4 " + Device("vda1") + " rw",
+        "/ /srv/sticks/a rw - ext4 " + Device("vdc") + " rw",
+        "/ /media/u/b rw - ext4 " + Device("vdd") + " rw",
+    });
+    sources.MediaRoots = {"/srv/sticks"};
+    const std::vector<TMount> mounts = ReadMounts(sources);
+    ASSERT_EQ(mounts.size(), 3u);
+    EXPECT_EQ(mounts[1].Kind, TMountKind::Removable);
+    EXPECT_EQ(mounts[2].Kind, TMountKind::Fixed);
+}
+
 TEST(MountsClassify, KindFollowsTypeMountPointAndDevice)
 {
     EXPECT_EQ(ClassifyMount("ext4", "/", false), TMountKind::Fixed);
@@ -176,6 +190,19 @@ TEST(MountsClassify, KindFollowsTypeMountPointAndDevice)
     EXPECT_EQ(ClassifyMount("tmpfs", "/tmp", false, true), TMountKind::Ignored);
     EXPECT_EQ(ClassifyMount("ext4", "/run/foo", false), TMountKind::Ignored);
     EXPECT_EQ(ClassifyMount("ext4", "/running", false), TMountKind::Fixed);
+    EXPECT_EQ(ClassifyMount("ext4", "/run/media/u/stick", false), TMountKind::Removable);
+}
+
+TEST(MountsClassify, MediaRootsCanBeDeclared)
+{
+    const std::vector<std::string> roots = {"/srv/removable", "/run/sticks"};
+    EXPECT_EQ(ClassifyMount("ext4", "/srv/removable/a", false, false, roots),
+              TMountKind::Removable);
+    EXPECT_EQ(ClassifyMount("ext4", "/run/sticks/a", false, false, roots), TMountKind::Removable);
+    // The default roots no longer count, and /run outside a root stays the system's.
+    EXPECT_EQ(ClassifyMount("vfat", "/media/usb", false, false, roots), TMountKind::Fixed);
+    EXPECT_EQ(ClassifyMount("ext4", "/run/media/u/x", false, false, roots), TMountKind::Ignored);
+    EXPECT_EQ(ClassifyMount("ext4", "/srv/removable-not", false, false, roots), TMountKind::Fixed);
 }
 
 } // namespace
