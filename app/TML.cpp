@@ -19,10 +19,9 @@ TML::TML(int& argc, char** argv) : QApplication(argc, argv)
 TML::~TML()
 {
     // Watcher threads may still be waiting: tell them to stop and give them a
-    // second, then let their end notifications free them while the
-    // application object still exists.
+    // second. End notifications still queued free their objects when the
+    // application object goes.
     TThread::StopAll(1000);
-    sendPostedEvents();
     SetErrorReporter(nullptr);
 }
 

@@ -1,3 +1,5 @@
+#include "platform/Kernel.h"
+
 #include <QApplication>
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -34,5 +36,9 @@ int main(int argc, char** argv)
     setenv("TUNEMILL_AUDIO_SINK", "fakesink", 0);
     ::testing::InitGoogleTest(&argc, argv);
     QApplication application(argc, argv);
-    return RUN_ALL_TESTS();
+    const int result = RUN_ALL_TESTS();
+    // As the application does at exit: no worker may outlive the
+    // application object (the sanitizers would see it touch freed memory).
+    TThread::StopAll(1000);
+    return result;
 }
