@@ -1,6 +1,6 @@
 #include "app/PlayQueue.h"
 
-#include "platform/FileIO.h"
+#include "platform/core/FileIO.h"
 #include "settings/Unt_Com.h"
 
 #include <array>

@@ -1,8 +1,8 @@
 #include "app/TML.h"
 
 #include "app/Unt_Main.h"
-#include "platform/ExceptionHandler.h"
-#include "platform/Kernel.h"
+#include "platform/core/ExceptionHandler.h"
+#include "platform/kernel/Kernel.h"
 
 #include <QMessageBox>
 

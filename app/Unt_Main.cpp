@@ -1,8 +1,8 @@
 #include "app/Unt_Main.h"
 
-#include "platform/AppDir.h"
-#include "platform/MediaPlayer.h"
-#include "platform/PathCodec.h"
+#include "platform/core/AppDir.h"
+#include "platform/core/PathCodec.h"
+#include "platform/media/MediaPlayer.h"
 #include "settings/Unt_Com.h"
 
 #include <QCloseEvent>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/PlayQueue.h"
-#include "platform/IMediaPlayer.h"
+#include "platform/media/IMediaPlayer.h"
 
 #include <QMainWindow>
 #include <memory>

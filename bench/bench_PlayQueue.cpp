@@ -2,7 +2,7 @@
 // to the plainest code that touches the same bytes.
 #include "app/PlayQueue.h"
 #include "app/Unt_Main.h"
-#include "platform/AppDir.h"
+#include "platform/core/AppDir.h"
 #include "settings/Unt_Com.h"
 
 #include <QApplication>

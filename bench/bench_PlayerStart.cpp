@@ -5,8 +5,8 @@
 //
 // --default-ranks undoes the player's decoder ranking after start-up, to show
 // what the ranking buys.
-#include "platform/MediaPlayer.h"
-#include "platform/PathCodec.h"
+#include "platform/core/PathCodec.h"
+#include "platform/media/MediaPlayer.h"
 #include "tests/support/MediaFiles.h"
 #include "tests/support/TestFiles.h"
 

@@ -1,7 +1,7 @@
 // Cost of listing a folder the way the file list does (display name, type
 // name, size, modified time and icon index of every item) against a plain
 // readdir + fstatat loop over the same folder.
-#include "platform/ShellNs.h"
+#include "platform/shellns/ShellNs.h"
 #include "shell/ShellIDFunc.h"
 #include "shell/ShellUtils.h"
 #include "tests/support/TestFiles.h"

@@ -1,9 +1,9 @@
 // Feeds arbitrary bytes to the decoders of lists that come from outside (a
 // drop, the clipboard): each must refuse what it cannot read and never read
 // past the end.
-#include "platform/ItemIdList.h"
-#include "platform/Ole.h"
-#include "platform/ShellNsItems.h"
+#include "platform/shellns/ItemIdList.h"
+#include "platform/shellns/Ole.h"
+#include "platform/shellns/ShellNsItems.h"
 
 #include <cstddef>
 #include <cstdint>

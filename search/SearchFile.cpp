@@ -1,7 +1,7 @@
 #include "search/SearchFile.h"
 
-#include "platform/FileFacts.h"
-#include "platform/PathCodec.h"
+#include "platform/core/FileFacts.h"
+#include "platform/core/PathCodec.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,8 +1,8 @@
 #include "settings/Unt_Com.h"
 
-#include "platform/AppDir.h"
-#include "platform/FileIO.h"
-#include "platform/Registry.h"
+#include "platform/core/AppDir.h"
+#include "platform/core/FileIO.h"
+#include "platform/registry/Registry.h"
 
 #include <cerrno>
 #include <fcntl.h>

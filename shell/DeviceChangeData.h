@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/ItemIdList.h"
+#include "platform/shellns/ItemIdList.h"
 
 #include <cstdint>
 #include <string>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Ole.h"
+#include "platform/shellns/Ole.h"
 
 #include <QString>
 

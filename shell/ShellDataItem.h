@@ -1,8 +1,8 @@
 #pragma once
 
-#include "platform/ItemIdList.h"
-#include "platform/Ole.h"
-#include "platform/ShellNs.h"
+#include "platform/shellns/ItemIdList.h"
+#include "platform/shellns/Ole.h"
+#include "platform/shellns/ShellNs.h"
 #include "shell/ShellIDFunc.h"
 #include "shell/ShellIDList.h"
 

@@ -1,8 +1,8 @@
 #include "shell/ShellDbt.h"
 
-#include "platform/ExceptionHandler.h"
-#include "platform/LinuxShell.h"
-#include "platform/ShellNsItems.h"
+#include "platform/core/ExceptionHandler.h"
+#include "platform/shellns/LinuxShell.h"
+#include "platform/shellns/ShellNsItems.h"
 #include "shell/ShellIDFunc.h"
 #include "shell/ShellUtils.h"
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "platform/LinuxShell.h" // VolumeIdListOfMount
+#include "platform/shellns/LinuxShell.h" // VolumeIdListOfMount
 
-#include "platform/ItemIdList.h"
-#include "platform/Mounts.h"
+#include "platform/mounts/Mounts.h"
+#include "platform/shellns/ItemIdList.h"
 #include "shell/DeviceChangeData.h"
 
 #include <QObject>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/ItemIdList.h"
-#include "platform/ShellNs.h"
+#include "platform/shellns/ItemIdList.h"
+#include "platform/shellns/ShellNs.h"
 #include "shell/ShellIDFunc.h"
 
 #include <cstdint>

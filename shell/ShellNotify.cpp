@@ -1,6 +1,6 @@
 #include "shell/ShellNotify.h"
 
-#include "platform/PathCodec.h"
+#include "platform/core/PathCodec.h"
 #include "shell/ShellUtils.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Kernel.h"
+#include "platform/kernel/Kernel.h"
 #include "shell/DeviceChangeData.h"
 
 #include <atomic>

@@ -1,7 +1,7 @@
 #include "shell/ShellUtils.h"
 
-#include "platform/LinuxShell.h"
-#include "platform/ShellNs.h"
+#include "platform/shellns/LinuxShell.h"
+#include "platform/shellns/ShellNs.h"
 
 std::string ShIncludeBackslash(const std::string& path)
 {

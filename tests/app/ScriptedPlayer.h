@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/IMediaPlayer.h"
+#include "platform/media/IMediaPlayer.h"
 
 #include <QSet>
 #include <QStringList>

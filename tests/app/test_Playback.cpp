@@ -2,9 +2,9 @@
 // posted messages, as a play command uses them.
 #include "app/Unt_Main.h"
 
-#include "platform/AppDir.h"
-#include "platform/MediaPlayer.h"
-#include "platform/PathCodec.h"
+#include "platform/core/AppDir.h"
+#include "platform/media/MediaPlayer.h"
+#include "platform/core/PathCodec.h"
 #include "tests/support/MediaFiles.h"
 #include "tests/support/TestFiles.h"
 

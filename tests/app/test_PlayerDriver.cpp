@@ -1,8 +1,8 @@
 #include "app/Unt_Main.h"
 
-#include "platform/AppDir.h"
-#include "platform/PathCodec.h"
-#include "platform/Registry.h"
+#include "platform/core/AppDir.h"
+#include "platform/core/PathCodec.h"
+#include "platform/registry/Registry.h"
 #include "settings/Unt_Com.h"
 #include "tests/app/ScriptedPlayer.h"
 #include "tests/support/TestFiles.h"

@@ -2,7 +2,7 @@
 // still wait, and no watcher may outlive it. A program of its own, because the
 // application object of a test binary lives until the end of main.
 #include "app/TML.h"
-#include "platform/Kernel.h"
+#include "platform/kernel/Kernel.h"
 #include "shell/ShellNotify.h"
 #include "tests/support/TestFiles.h"
 

@@ -1,7 +1,7 @@
 #include "settings/Unt_Com.h"
 
-#include "platform/AppDir.h"
-#include "platform/Registry.h"
+#include "platform/core/AppDir.h"
+#include "platform/registry/Registry.h"
 #include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
 #include "shell/ShellDbt.h"
 
-#include "platform/ExceptionHandler.h"
-#include "platform/LinuxShell.h"
-#include "platform/ShellNs.h"
-#include "platform/ShellNsItems.h"
+#include "platform/core/ExceptionHandler.h"
+#include "platform/shellns/LinuxShell.h"
+#include "platform/shellns/ShellNs.h"
+#include "platform/shellns/ShellNsItems.h"
 #include "shell/ShellIDFunc.h"
 #include "shell/ShellUtils.h"
 #include "tests/support/TestFiles.h"

@@ -1,8 +1,8 @@
 #include "shell/ShellIDFunc.h"
 #include "shell/ShellUtils.h"
 
-#include "platform/Mounts.h"
-#include "platform/ShellNs.h"
+#include "platform/mounts/Mounts.h"
+#include "platform/shellns/ShellNs.h"
 #include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>

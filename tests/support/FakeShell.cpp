@@ -1,6 +1,6 @@
 #include "tests/support/FakeShell.h"
 
-#include "platform/FileFacts.h"
+#include "platform/core/FileFacts.h"
 
 #include <QByteArray>
 

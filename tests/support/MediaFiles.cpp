@@ -1,6 +1,6 @@
 #include "tests/support/MediaFiles.h"
 
-#include "platform/GstHolders.h"
+#include "platform/media/GstHolders.h"
 #include "tests/support/TestFiles.h"
 
 #include <gst/gst.h>

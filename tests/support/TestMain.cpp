@@ -1,6 +1,15 @@
-#include "platform/Kernel.h"
+#include "platform/kernel/Kernel.h"
 
+#if defined(TUNEMILL_TEST_WIDGETS)
 #include <QApplication>
+using TTestApplication = QApplication;
+#elif defined(TUNEMILL_TEST_GUI)
+#include <QGuiApplication>
+using TTestApplication = QGuiApplication;
+#else
+#include <QCoreApplication>
+using TTestApplication = QCoreApplication;
+#endif
 #include <cstdlib>
 #include <gtest/gtest.h>
 
@@ -35,7 +44,7 @@ int main(int argc, char** argv)
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     setenv("TUNEMILL_AUDIO_SINK", "fakesink", 0);
     ::testing::InitGoogleTest(&argc, argv);
-    QApplication application(argc, argv);
+    TTestApplication application(argc, argv);
     const int result = RUN_ALL_TESTS();
     // As the application does at exit: no worker may outlive the
     // application object (the sanitizers would see it touch freed memory).

@@ -1,0 +1,220 @@
+#include "platform/mounts/Mounts.h"
+
+#include "platform/core/PathCodec.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <dirent.h>
+#include <fstream>
+#include <libmount/libmount.h>
+#include <map>
+#include <memory>
+#include <sys/stat.h>
+
+namespace {
+
+TMountSources& CurrentSources()
+{
+    static TMountSources sources;
+    return sources;
+}
+
+bool StartsWithDirectory(const std::string& path, const std::string& directory)
+{
+    return path == directory ||
+           (path.size() > directory.size() && path.compare(0, directory.size(), directory) == 0 &&
+            path[directory.size()] == '/');
+}
+
+std::string RealPath(const std::string& path)
+{
+    std::unique_ptr<char, decltype(&free)> resolved(realpath(path.c_str(), nullptr), &free);
+    return resolved ? std::string(resolved.get()) : std::string();
+}
+
+// udev names each link after the label, with its special bytes escaped.
+std::map<std::string, std::string> ReadLabels(const std::string& directory)
+{
+    std::map<std::string, std::string> labels;
+    DIR* dir = opendir(directory.c_str());
+    if (dir == nullptr)
+        return labels;
+    while (const dirent* entry = readdir(dir)) {
+        if (entry->d_name[0] == '.')
+            continue;
+        const std::string device = RealPath(directory + "/" + entry->d_name);
+        if (!device.empty())
+            labels[device] = DecodeUdevName(entry->d_name);
+    }
+    closedir(dir);
+    return labels;
+}
+
+// A partition has no "removable" of its own; its disk, one level up, has.
+bool IsRemovableDevice(const std::string& blockDirectory, const std::string& deviceName)
+{
+    for (const char* relative : {"/removable", "/../removable"}) {
+        std::ifstream in(blockDirectory + "/" + deviceName + relative);
+        char flag = 0;
+        if (in.get(flag))
+            return flag == '1';
+    }
+    return false;
+}
+
+bool IsNetworkType(const std::string& type)
+{
+    static const char* const kNetworkTypes[] = {
+        "nfs",   "nfs4",        "cifs",        "smb3",      "smbfs",         "ncpfs",
+        "afs",   "ceph",        "9p",          "glusterfs", "fuse.sshfs",    "sshfs",
+        "davfs", "fuse.davfs2", "fuse.rclone", "fuse.s3fs", "fuse.glusterfs"};
+    return std::find(std::begin(kNetworkTypes), std::end(kNetworkTypes), type) !=
+           std::end(kNetworkTypes);
+}
+
+// Kernel and container plumbing that the pseudo-file-system list of the
+// table library does not cover.
+bool IsPlumbingType(const std::string& type)
+{
+    static const char* const kTypes[] = {
+        "autofs", "fusectl", "binfmt_misc", "nsfs",      "tracefs",  "debugfs",  "securityfs",
+        "pstore", "bpf",     "mqueue",      "hugetlbfs", "configfs", "efivarfs", "rpc_pipefs"};
+    return std::find(std::begin(kTypes), std::end(kTypes), type) != std::end(kTypes);
+}
+
+} // namespace
+
+bool TMount::MayStall() const
+{
+    return Kind == TMountKind::Network || FileSystemType.starts_with("fuse");
+}
+
+const TMountSources& MountSources()
+{
+    return CurrentSources();
+}
+
+void SetMountSources(const TMountSources& sources)
+{
+    CurrentSources() = sources;
+}
+
+TMountKind ClassifyMount(const std::string& fileSystemType, const std::string& mountPoint,
+                         bool removableDevice, bool pseudoFileSystem,
+                         const std::vector<std::string>& mediaRoots)
+{
+    bool underMediaRoot = false;
+    for (const std::string& root : mediaRoots)
+        underMediaRoot = underMediaRoot || StartsWithDirectory(mountPoint, root);
+    if (IsNetworkType(fileSystemType))
+        return TMountKind::Network;
+    if (pseudoFileSystem || IsPlumbingType(fileSystemType))
+        return TMountKind::Ignored;
+    if (fileSystemType == "squashfs" && StartsWithDirectory(mountPoint, "/snap"))
+        return TMountKind::Ignored;
+    for (const char* plumbing : {"/proc", "/sys", "/dev"}) {
+        if (StartsWithDirectory(mountPoint, plumbing))
+            return TMountKind::Ignored;
+    }
+    // /run holds the system's own mounts, except the media the desktop puts there.
+    if (StartsWithDirectory(mountPoint, "/run") && !underMediaRoot)
+        return TMountKind::Ignored;
+    if (fileSystemType == "iso9660" || fileSystemType == "udf")
+        return TMountKind::CdRom;
+    if (removableDevice || underMediaRoot)
+        return TMountKind::Removable;
+    return TMountKind::Fixed;
+}
+
+std::vector<TMount> ReadMounts(const TMountSources& sources)
+{
+    std::vector<TMount> mounts;
+    const std::map<std::string, std::string> labels = ReadLabels(sources.LabelDirectory);
+
+    std::unique_ptr<libmnt_table, decltype(&mnt_unref_table)> table(mnt_new_table(),
+                                                                    &mnt_unref_table);
+    std::unique_ptr<libmnt_iter, decltype(&mnt_free_iter)> iterator(mnt_new_iter(MNT_ITER_FORWARD),
+                                                                    &mnt_free_iter);
+    const bool parsed =
+        table && iterator && mnt_table_parse_file(table.get(), sources.MountTable.c_str()) == 0;
+
+    bool haveRoot = false;
+    libmnt_fs* fs = nullptr;
+    while (parsed && mnt_table_next_fs(table.get(), iterator.get(), &fs) == 0) {
+        const char* target = mnt_fs_get_target(fs);
+        if (target == nullptr)
+            continue;
+        TMount mount;
+        mount.MountPoint = target;
+        if (const char* source = mnt_fs_get_source(fs))
+            mount.Source = source;
+        if (const char* type = mnt_fs_get_fstype(fs))
+            mount.FileSystemType = type;
+
+        const bool isRoot = mount.MountPoint == "/";
+        const bool isNetwork = IsNetworkType(mount.FileSystemType) || mnt_fs_is_netfs(fs) == 1;
+        std::string device;
+        // Only local device nodes are resolved: a remote source is a name.
+        if (!isNetwork && mount.Source.starts_with("/"))
+            device = RealPath(mount.Source);
+        const bool removable =
+            !device.empty() &&
+            IsRemovableDevice(sources.BlockDirectory, std::string(PathOwnName(device)));
+        mount.Kind = isNetwork ? TMountKind::Network
+                               : ClassifyMount(mount.FileSystemType, mount.MountPoint, removable,
+                                               mnt_fs_is_pseudofs(fs) == 1, sources.MediaRoots);
+        if (isRoot && mount.Kind == TMountKind::Ignored)
+            mount.Kind = TMountKind::Fixed;
+        if (mount.Kind == TMountKind::Ignored)
+            continue;
+        if (const auto label = labels.find(device); !device.empty() && label != labels.end())
+            mount.Label = label->second;
+
+        // A later mount on the same point hides the earlier one.
+        const auto stacked = std::find_if(mounts.begin(), mounts.end(), [&](const TMount& m) {
+            return m.MountPoint == mount.MountPoint;
+        });
+        if (stacked != mounts.end())
+            *stacked = std::move(mount);
+        else
+            mounts.push_back(std::move(mount));
+        haveRoot = haveRoot || isRoot;
+    }
+    if (!haveRoot) {
+        TMount root;
+        root.MountPoint = "/";
+        mounts.insert(mounts.begin(), std::move(root));
+    }
+    return mounts;
+}
+
+const TMount* MountOfPath(const std::vector<TMount>& mounts, const std::string& path)
+{
+    const TMount* best = nullptr;
+    for (const TMount& mount : mounts) {
+        const bool holds = mount.MountPoint == "/" ? path.starts_with("/")
+                                                   : StartsWithDirectory(path, mount.MountPoint);
+        if (holds && (best == nullptr || mount.MountPoint.size() > best->MountPoint.size()))
+            best = &mount;
+    }
+    return best;
+}
+
+std::string DecodeUdevName(const std::string& name)
+{
+    std::string decoded;
+    decoded.reserve(name.size());
+    for (size_t i = 0; i < name.size(); ++i) {
+        if (name[i] == '\\' && i + 3 < name.size() && name[i + 1] == 'x') {
+            const int high = HexDigitValue(name[i + 2]);
+            const int low = HexDigitValue(name[i + 3]);
+            if (high >= 0 && low >= 0) {
+                decoded += static_cast<char>(high * 16 + low);
+                i += 3;
+                continue;
+            }
+        }
+        decoded += name[i];
+    }
+    return decoded;
+}

@@ -1,0 +1,800 @@
+#include "platform/shellns/FsFolder.h"
+
+#include "platform/core/FileFacts.h"
+#include "platform/core/PathCodec.h"
+#include "platform/shellns/SysImageList.h"
+
+#include <QByteArray>
+#include <QCollator>
+#include <QCollatorSortKey>
+#include <QLocale>
+
+#include <cerrno>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+const char kFolderTypeName[] = "ファイル フォルダー";
+
+struct TDirCloser
+{
+    void operator()(DIR* directory) const { closedir(directory); }
+};
+using TDirHandle = std::unique_ptr<DIR, TDirCloser>;
+
+class TFileDescriptor
+{
+public:
+    explicit TFileDescriptor(int fd) : fd_(fd) {}
+    ~TFileDescriptor()
+    {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    TFileDescriptor(const TFileDescriptor&) = delete;
+    TFileDescriptor& operator=(const TFileDescriptor&) = delete;
+    int Get() const { return fd_; }
+    bool IsOpen() const { return fd_ >= 0; }
+
+private:
+    int fd_;
+};
+
+TDirHandle OpenDirectory(const std::string& path)
+{
+    const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    DIR* directory = fdopendir(fd);
+    if (!directory) {
+        close(fd);
+        return nullptr;
+    }
+    return TDirHandle(directory);
+}
+
+std::string JoinPath(const std::string& directory, std::string_view name)
+{
+    std::string path = directory;
+    if (path.empty() || path.back() != '/')
+        path += '/';
+    path.append(name);
+    return path;
+}
+
+bool IsDotOrDotDot(const char* name)
+{
+    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
+}
+
+// Item-list bytes are handled here directly: the list functions live in a
+// layer above this one.
+size_t ItemsSize(TItemIdPosition list, size_t maxItems = SIZE_MAX)
+{
+    size_t size = 0;
+    for (size_t i = 0; i < maxItems && ItemIdCount(list + size) != 0; ++i)
+        size += ItemIdCount(list + size);
+    return size;
+}
+
+size_t ItemCount(TItemIdPosition list)
+{
+    size_t count = 0;
+    for (TItemIdPosition position = list; ItemIdCount(position) != 0;
+         position += ItemIdCount(position))
+        ++count;
+    return count;
+}
+
+TItemIdList JoinLists(TItemIdPosition first, size_t firstSize, TItemIdPosition second,
+                      size_t secondSize)
+{
+    const size_t total = firstSize + secondSize + 2;
+    if (total > UINT16_MAX)
+        return {};
+    TItemIdList list = TItemIdList::Allocate(static_cast<uint16_t>(total));
+    if (!list)
+        return {};
+    if (firstSize != 0)
+        std::memcpy(list.MutableData(), first, firstSize);
+    if (secondSize != 0)
+        std::memcpy(list.MutableData() + firstSize, second, secondSize);
+    return list;
+}
+
+std::optional<TNsItem> DecodeEntry(TItemIdPosition position)
+{
+    std::optional<TNsItem> item = DecodeNsItem(position);
+    if (!item || item->Kind != TNsItemKind::Entry)
+        return std::nullopt;
+    return item;
+}
+
+// `knownType` is the d_type of a listing (DT_UNKNOWN when there is none): it
+// tells a symbolic link without a second system call.
+std::optional<TNsItem> ReadEntryAt(int directoryFd, const char* statName, std::string_view ownName,
+                                   unsigned char knownType)
+{
+    if (!IsValidNsItemName(TNsItemKind::Entry, ownName))
+        return std::nullopt;
+    std::optional<TFileFacts> facts = ReadFileFacts(directoryFd, statName);
+    if (!facts)
+        return std::nullopt;
+    bool isLink = knownType == DT_LNK;
+    if (knownType == DT_UNKNOWN) {
+        struct stat status;
+        if (fstatat(directoryFd, statName, &status, AT_SYMLINK_NOFOLLOW) != 0)
+            return std::nullopt;
+        isLink = S_ISLNK(status.st_mode);
+    }
+    TNsItem item;
+    item.Kind = TNsItemKind::Entry;
+    if (facts->IsDirectory())
+        item.Flags |= kNsFlagFolder;
+    if (isLink)
+        item.Flags |= kNsFlagLink;
+    item.Attributes = facts->Attributes;
+    item.Size = facts->Size > 0 ? static_cast<uint64_t>(facts->Size) : 0;
+    item.CreationTime = facts->CreationTime.value_or(0);
+    item.LastAccessTime = facts->LastAccessTime.value_or(0);
+    item.LastWriteTime = facts->LastWriteTime.value_or(0);
+    item.Name.assign(ownName);
+    return item;
+}
+
+bool IsHiddenEntry(const TNsItem& item)
+{
+    return (item.Attributes & FILE_ATTRIBUTE_HIDDEN) != 0 || item.Name.front() == '.';
+}
+
+// Readdir's type spares a stat for most entries; only entries whose type the
+// file system does not report, and links, need one.
+bool HasSubFolder(const std::string& path)
+{
+    TDirHandle directory = OpenDirectory(path);
+    if (!directory)
+        return false;
+    const int fd = dirfd(directory.get());
+    while (const dirent* entry = readdir(directory.get())) {
+        if (IsDotOrDotDot(entry->d_name))
+            continue;
+        if (entry->d_type == DT_DIR)
+            return true;
+        if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
+            struct stat status;
+            if (fstatat(fd, entry->d_name, &status, 0) == 0 && S_ISDIR(status.st_mode))
+                return true;
+        }
+    }
+    return false;
+}
+
+int Sign(int64_t value)
+{
+    return value < 0 ? -1 : (value > 0 ? 1 : 0);
+}
+
+template <typename T> int Order(T first, T second)
+{
+    return first < second ? -1 : (second < first ? 1 : 0);
+}
+
+bool IsCLocaleName(const char* name)
+{
+    if (name == nullptr || *name == '\0')
+        return true;
+    const std::string_view text(name);
+    return text == "C" || text == "POSIX" || text.starts_with("C.") || text.starts_with("POSIX.");
+}
+
+// The collation locale as the process sees it: what setlocale settled on,
+// or, when the program never asked for the user's locale, the environment.
+bool CollationIsC()
+{
+    const char* settled = setlocale(LC_COLLATE, nullptr);
+    if (!IsCLocaleName(settled))
+        return false;
+    for (const char* variable : {"LC_ALL", "LC_COLLATE", "LANG"}) {
+        const char* value = getenv(variable);
+        if (value != nullptr && *value != '\0')
+            return IsCLocaleName(value);
+    }
+    return true;
+}
+
+TNsNameCollation& NameCollation()
+{
+    static TNsNameCollation collation(NsCollationLocale());
+    return collation;
+}
+
+std::string TypeNameOf(const TNsItem& item)
+{
+    if (item.IsFolder())
+        return kFolderTypeName;
+    return FileTypeName(item.Name).toStdString();
+}
+
+int IconIndexOf(const TNsItem& item, uint32_t flags)
+{
+    if (item.IsFolder())
+        return SysIconIndex((flags & GIL_OPENICON) != 0 ? TSysIcon::FolderOpen : TSysIcon::Folder);
+    return FileIconIndex(item.Name);
+}
+
+class TFsEnumerator : public IEnumIDList
+{
+public:
+    TFsEnumerator(TDirHandle directory, uint32_t flags)
+        : directory_(std::move(directory)), flags_(flags)
+    {
+    }
+
+    HRESULT Next(TItemIdList& item) override
+    {
+        if (!directory_)
+            return S_FALSE;
+        const bool wantFolders = (flags_ & SHCONTF_FOLDERS) != 0;
+        const bool wantFiles = (flags_ & SHCONTF_NONFOLDERS) != 0;
+        const bool wantHidden = (flags_ & SHCONTF_INCLUDEHIDDEN) != 0;
+        const int fd = dirfd(directory_.get());
+        while (const dirent* entry = readdir(directory_.get())) {
+            if (IsDotOrDotDot(entry->d_name))
+                continue;
+            if (!wantHidden && entry->d_name[0] == '.')
+                continue;
+            // The listing's type rules out the kind not asked for before
+            // the entry costs a stat.
+            if ((entry->d_type == DT_REG && !wantFiles) ||
+                (entry->d_type == DT_DIR && !wantFolders))
+                continue;
+            std::optional<TNsItem> found =
+                ReadEntryAt(fd, entry->d_name, entry->d_name, entry->d_type);
+            if (!found) // gone since the listing, or not ours to examine
+                continue;
+            if (found->IsFolder() ? !wantFolders : !wantFiles)
+                continue;
+            if (!wantHidden && IsHiddenEntry(*found))
+                continue;
+            TItemIdList encoded = EncodeNsItem(*found);
+            if (!encoded)
+                continue;
+            item = std::move(encoded);
+            return S_OK;
+        }
+        directory_.reset();
+        return S_FALSE;
+    }
+
+private:
+    TDirHandle directory_;
+    uint32_t flags_;
+};
+
+class TFsExtractIcon : public IExtractIcon
+{
+public:
+    explicit TFsExtractIcon(TNsItem item) : item_(std::move(item)) {}
+
+    HRESULT GetIconLocation(uint32_t flags, int& index, uint32_t& outFlags) override
+    {
+        index = IconIndexOf(item_, flags);
+        outFlags = GIL_PERCLASS;
+        return S_OK;
+    }
+
+private:
+    TNsItem item_;
+};
+
+QByteArray FileUrlOfPath(const std::string& path)
+{
+    const QByteArray bytes(path.data(), static_cast<qsizetype>(path.size()));
+    return QByteArrayLiteral("file://") + bytes.toPercentEncoding("/");
+}
+
+} // namespace
+
+std::optional<TNsItem> ReadNsEntry(int directoryFd, const char* name)
+{
+    if (name == nullptr)
+        return std::nullopt;
+    return ReadEntryAt(directoryFd, name, name, DT_UNKNOWN);
+}
+
+std::optional<TNsItem> ReadNsEntryOfPath(const std::string& path)
+{
+    std::string trimmed = path;
+    while (trimmed.size() > 1 && trimmed.back() == '/')
+        trimmed.pop_back();
+    const std::string_view ownName = PathOwnName(trimmed);
+    if (ownName.empty())
+        return std::nullopt;
+    return ReadEntryAt(AT_FDCWD, trimmed.c_str(), ownName, DT_UNKNOWN);
+}
+
+QLocale NsCollationLocale()
+{
+    // Qt 6.4 maps "und" to its C locale, whose collator ignores numeric mode
+    // and folds case in compare() but not in sort keys ("2" after "10", "a"
+    // after "B"). ICU's English collation has no tailoring of its own, so it
+    // is the root collation under another name.
+    const QLocale root(QLocale::English, QLocale::AnyTerritory);
+    if (CollationIsC())
+        return root;
+    const QLocale user;
+    return user.language() == QLocale::C ? root : user;
+}
+
+TNsNameCollation::TNsNameCollation(const QLocale& locale) : collator_(locale)
+{
+    collator_.setCaseSensitivity(Qt::CaseInsensitive);
+    collator_.setNumericMode(true);
+}
+
+int TNsNameCollation::Compare(std::string_view first, std::string_view second)
+{
+    if (first == second)
+        return 0;
+    const int order = Sign(KeyOf(first).compare(KeyOf(second)));
+    if (order != 0)
+        return order;
+    return Sign(first.compare(second));
+}
+
+QCollatorSortKey TNsNameCollation::KeyOf(std::string_view name)
+{
+    // Sorting a folder of n names compares each name about log n times; the
+    // key is the expensive part, so it is made once per name. The bound
+    // keeps a long session from holding every name it ever saw.
+    constexpr size_t kMaxKeys = 200'000;
+    std::string bytes(name);
+    auto found = keys_.find(bytes);
+    if (found != keys_.end())
+        return found->second;
+    if (keys_.size() >= kMaxKeys)
+        keys_.clear();
+    QCollatorSortKey key =
+        collator_.sortKey(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
+    return keys_.emplace(std::move(bytes), std::move(key)).first->second;
+}
+
+int CompareNsNames(std::string_view first, std::string_view second)
+{
+    return NameCollation().Compare(first, second);
+}
+
+int CompareNsEntries(int column, const TNsItem& first, const TNsItem& second)
+{
+    if (first.IsFolder() != second.IsFolder())
+        return first.IsFolder() ? -1 : 1;
+    int order = 0;
+    switch (column) {
+    case 1:
+        order = Order(first.Size, second.Size);
+        break;
+    case 2:
+        if (!first.IsFolder())
+            order = CompareNsNames(TypeNameOf(first), TypeNameOf(second));
+        break;
+    case 3:
+        order = Order(first.LastWriteTime, second.LastWriteTime);
+        break;
+    case 4:
+        order = Order(first.Attributes, second.Attributes);
+        break;
+    default:
+        break;
+    }
+    if (order == 0)
+        order = CompareNsNames(first.Name, second.Name);
+    // Two readings of one name that differ in their facts are still two
+    // lists; only identical bytes may compare equal.
+    if (order == 0)
+        order = Order(static_cast<uint8_t>(first.Kind), static_cast<uint8_t>(second.Kind));
+    if (order == 0)
+        order = Order(first.Flags, second.Flags);
+    if (order == 0)
+        order = Order(first.Attributes, second.Attributes);
+    if (order == 0)
+        order = Order(first.Size, second.Size);
+    if (order == 0)
+        order = Order(first.CreationTime, second.CreationTime);
+    if (order == 0)
+        order = Order(first.LastAccessTime, second.LastAccessTime);
+    if (order == 0)
+        order = Order(first.LastWriteTime, second.LastWriteTime);
+    return order;
+}
+
+std::string DisplayNameOfBytes(std::string_view name)
+{
+    std::string shown;
+    shown.reserve(name.size());
+    for (size_t i = 0; i < name.size();) {
+        const size_t length = Utf8SequenceLength(name, i);
+        if (length == 0) {
+            shown += "\xEF\xBF\xBD";
+            ++i;
+        } else {
+            shown.append(name.substr(i, length));
+            i += length;
+        }
+    }
+    return shown;
+}
+
+TWin32FindData FindDataOfNsItem(const TNsItem& item)
+{
+    TWin32FindData data;
+    data.FileAttributes = item.Attributes;
+    data.CreationTime = item.CreationTime;
+    data.LastAccessTime = item.LastAccessTime;
+    data.LastWriteTime = item.LastWriteTime;
+    data.FileSize = item.Size;
+    data.FileName = item.Name;
+    return data;
+}
+
+uint32_t NsEntryAttributes(const std::string& directory, const TNsItem& item, uint32_t asked,
+                           bool mayStall)
+{
+    uint32_t attributes = SFGAO_FILESYSTEM | SFGAO_CANLINK;
+    if (item.IsFolder())
+        attributes |= SFGAO_FOLDER;
+    if ((item.Flags & kNsFlagLink) != 0)
+        attributes |= SFGAO_LINK;
+    if ((item.Attributes & FILE_ATTRIBUTE_HIDDEN) != 0)
+        attributes |= SFGAO_HIDDEN;
+    if ((item.Attributes & FILE_ATTRIBUTE_READONLY) != 0)
+        attributes |= SFGAO_READONLY;
+
+    const std::string path = JoinPath(directory, item.Name);
+    if ((asked & (SFGAO_CANRENAME | SFGAO_CANDELETE | SFGAO_CANMOVE)) != 0 &&
+        access(directory.c_str(), W_OK) == 0)
+        attributes |= SFGAO_CANRENAME | SFGAO_CANDELETE | SFGAO_CANMOVE;
+    // On a mount that may stall nothing beyond the listing is asked; the
+    // mode bits already read stand in for the access checks.
+    if ((asked & SFGAO_CANCOPY) != 0 && (mayStall || access(path.c_str(), R_OK) == 0))
+        attributes |= SFGAO_CANCOPY;
+    if (item.IsFolder()) {
+        if ((asked & SFGAO_DROPTARGET) != 0) {
+            const bool writable = mayStall ? (item.Attributes & FILE_ATTRIBUTE_READONLY) == 0
+                                           : access(path.c_str(), W_OK) == 0;
+            if (writable)
+                attributes |= SFGAO_DROPTARGET;
+        }
+        if ((asked & SFGAO_HASSUBFOLDER) != 0 && (mayStall || HasSubFolder(path)))
+            attributes |= SFGAO_HASSUBFOLDER;
+    }
+    return attributes;
+}
+
+TFsFolder::TFsFolder(std::string directory, bool mayStall)
+    : directory_(std::move(directory)), mayStall_(mayStall)
+{
+}
+
+std::shared_ptr<TFsFolder> TFsFolder::BindEntries(TItemIdPosition list, size_t count) const
+{
+    if (!list || count == 0)
+        return nullptr;
+    std::string path = directory_;
+    TItemIdPosition position = list;
+    for (size_t i = 0; i < count; ++i) {
+        std::optional<TNsItem> item = DecodeEntry(position);
+        if (!item || !item->IsFolder())
+            return nullptr;
+        path = JoinPath(path, item->Name);
+        position += ItemIdCount(position);
+    }
+    auto folder = std::make_shared<TFsFolder>(std::move(path), mayStall_);
+    if (absoluteIdList_)
+        folder->SetAbsoluteIdList(JoinLists(absoluteIdList_.Data(),
+                                            ItemsSize(absoluteIdList_.Data()), list,
+                                            ItemsSize(list, count)));
+    return folder;
+}
+
+HRESULT TFsFolder::ParseDisplayName(QWidget* /*owner*/, const std::string& name, TItemIdList& list)
+{
+    if (name.empty() || name.front() == '/' || name.find('\0') != std::string::npos)
+        return E_INVALIDARG;
+    std::string path = directory_;
+    std::vector<uint8_t> bytes;
+    size_t start = 0;
+    bool parentIsFolder = true;
+    while (start <= name.size()) {
+        size_t end = name.find('/', start);
+        if (end == std::string::npos)
+            end = name.size();
+        const std::string component = name.substr(start, end - start);
+        start = end + 1;
+        if (component.empty()) // "a//b" and a trailing "/"
+            continue;
+        if (!parentIsFolder || !IsValidNsItemName(TNsItemKind::Entry, component))
+            return E_INVALIDARG;
+        path = JoinPath(path, component);
+        std::optional<TNsItem> item = ReadNsEntryOfPath(path);
+        if (!item)
+            return E_FAIL;
+        parentIsFolder = item->IsFolder();
+        TItemIdList encoded = EncodeNsItem(*item);
+        if (!encoded)
+            return E_INVALIDARG;
+        const uint8_t* data = encoded.Data();
+        bytes.insert(bytes.end(), data, data + ItemIdCount(data));
+    }
+    if (bytes.empty())
+        return E_INVALIDARG;
+    TItemIdList parsed = JoinLists(bytes.data(), bytes.size(), nullptr, 0);
+    if (!parsed)
+        return E_INVALIDARG;
+    list = std::move(parsed);
+    return S_OK;
+}
+
+HRESULT TFsFolder::EnumObjects(QWidget* /*owner*/, uint32_t flags,
+                               std::shared_ptr<IEnumIDList>& children)
+{
+    TDirHandle directory = OpenDirectory(directory_);
+    if (!directory)
+        return E_FAIL;
+    children = std::make_shared<TFsEnumerator>(std::move(directory), flags);
+    return S_OK;
+}
+
+HRESULT TFsFolder::BindToObject(TItemIdPosition list, std::shared_ptr<IShellFolder>& folder)
+{
+    if (!list)
+        return E_INVALIDARG;
+    std::shared_ptr<TFsFolder> bound = BindEntries(list, ItemCount(list));
+    if (!bound)
+        return E_INVALIDARG;
+    folder = std::move(bound);
+    return S_OK;
+}
+
+HRESULT TFsFolder::CompareIDs(int column, TItemIdPosition first, TItemIdPosition second)
+{
+    if (!first || !second)
+        return E_INVALIDARG;
+    const bool firstEnded = ItemIdCount(first) == 0;
+    const bool secondEnded = ItemIdCount(second) == 0;
+    if (firstEnded || secondEnded)
+        return CompareResult(firstEnded == secondEnded ? 0 : (firstEnded ? -1 : 1));
+    std::optional<TNsItem> firstItem = DecodeEntry(first);
+    std::optional<TNsItem> secondItem = DecodeEntry(second);
+    if (!firstItem || !secondItem)
+        return E_INVALIDARG;
+    const int order = CompareNsEntries(column & 0xFFFF, *firstItem, *secondItem);
+    if (order != 0)
+        return CompareResult(order);
+
+    const TItemIdPosition firstRest = first + ItemIdCount(first);
+    const TItemIdPosition secondRest = second + ItemIdCount(second);
+    if (ItemIdCount(firstRest) == 0 || ItemIdCount(secondRest) == 0)
+        return CompareIDs(column, firstRest, secondRest);
+    std::shared_ptr<TFsFolder> child = BindEntries(first, 1);
+    if (!child)
+        return E_INVALIDARG;
+    return child->CompareIDs(column, firstRest, secondRest);
+}
+
+HRESULT TFsFolder::GetAttributesOf(std::span<const TItemIdPosition> items, uint32_t& attributes)
+{
+    if (items.empty())
+        return E_INVALIDARG;
+    const uint32_t asked = attributes;
+    uint32_t common = UINT32_MAX;
+    for (TItemIdPosition position : items) {
+        if (!position)
+            return E_INVALIDARG;
+        const size_t count = ItemCount(position);
+        if (count == 0)
+            return E_INVALIDARG;
+        if (count > 1) {
+            std::shared_ptr<TFsFolder> parent = BindEntries(position, count - 1);
+            if (!parent)
+                return E_INVALIDARG;
+            const TItemIdPosition last = position + ItemsSize(position, count - 1);
+            uint32_t deeper = asked;
+            const HRESULT result = parent->GetAttributesOf({&last, 1}, deeper);
+            if (FAILED(result))
+                return result;
+            common &= deeper;
+            continue;
+        }
+        std::optional<TNsItem> item = DecodeEntry(position);
+        if (!item)
+            return E_INVALIDARG;
+        common &= NsEntryAttributes(directory_, *item, asked, mayStall_);
+    }
+    attributes = common;
+    return S_OK;
+}
+
+HRESULT TFsFolder::GetUIObjectOf(QWidget* /*owner*/, std::span<const TItemIdPosition> /*items*/,
+                                 std::shared_ptr<IDropTarget>& /*target*/)
+{
+    // Dropping onto a folder means file operations, which are not built yet.
+    return E_NOINTERFACE;
+}
+
+HRESULT TFsFolder::GetUIObjectOf(QWidget* /*owner*/, std::span<const TItemIdPosition> items,
+                                 std::shared_ptr<IDataObject>& data)
+{
+    if (items.empty())
+        return E_INVALIDARG;
+    QByteArray urls;
+    std::vector<TItemIdPosition> children;
+    for (TItemIdPosition position : items) {
+        if (!position || ItemCount(position) != 1)
+            return E_INVALIDARG;
+        std::optional<TNsItem> item = DecodeEntry(position);
+        if (!item)
+            return E_INVALIDARG;
+        urls += FileUrlOfPath(JoinPath(directory_, item->Name));
+        urls += "\r\n";
+        children.push_back(position);
+    }
+    auto object = std::make_shared<TMemoryDataObject>();
+    object->SetData(kFileDropFormat, urls);
+    // Without its own absolute list the folder cannot name the parent that
+    // the ID list format needs; the file drop still carries the selection.
+    if (absoluteIdList_)
+        object->SetData(kShellIdListFormat,
+                        EncodeShellIdListArray(absoluteIdList_.Data(), children));
+    data = std::move(object);
+    return S_OK;
+}
+
+HRESULT TFsFolder::GetUIObjectOf(QWidget* /*owner*/, std::span<const TItemIdPosition> items,
+                                 std::shared_ptr<IExtractIcon>& extractor)
+{
+    if (items.empty() || !items.front())
+        return E_INVALIDARG;
+    std::optional<TNsItem> item = DecodeEntry(items.front());
+    if (!item)
+        return E_INVALIDARG;
+    extractor = std::make_shared<TFsExtractIcon>(std::move(*item));
+    return S_OK;
+}
+
+HRESULT TFsFolder::GetUIObjectOf(QWidget* /*owner*/, std::span<const TItemIdPosition> /*items*/,
+                                 std::shared_ptr<IContextMenu>& /*menu*/)
+{
+    // The menu's commands come with the file operations, not built yet.
+    return E_NOINTERFACE;
+}
+
+HRESULT TFsFolder::GetDisplayNameOf(TItemIdPosition item, uint32_t flags, std::string& name)
+{
+    if (!item)
+        return E_INVALIDARG;
+    const size_t count = ItemCount(item);
+    if (count == 0)
+        return E_INVALIDARG;
+    if (count > 1) {
+        std::shared_ptr<TFsFolder> parent = BindEntries(item, count - 1);
+        if (!parent)
+            return E_INVALIDARG;
+        return parent->GetDisplayNameOf(item + ItemsSize(item, count - 1), flags, name);
+    }
+    std::optional<TNsItem> entry = DecodeEntry(item);
+    if (!entry)
+        return E_INVALIDARG;
+    if ((flags & SHGDN_FORPARSING) == 0)
+        name = DisplayNameOfBytes(entry->Name);
+    else if ((flags & SHGDN_INFOLDER) != 0)
+        name = entry->Name;
+    else
+        name = JoinPath(directory_, entry->Name);
+    return S_OK;
+}
+
+HRESULT TFsFolder::SetNameOf(QWidget* owner, TItemIdPosition item, const std::string& newName,
+                             uint32_t flags, TItemIdList* newItem)
+{
+    if (!item)
+        return E_INVALIDARG;
+    const size_t count = ItemCount(item);
+    if (count == 0)
+        return E_INVALIDARG;
+    if (count > 1) {
+        std::shared_ptr<TFsFolder> parent = BindEntries(item, count - 1);
+        if (!parent)
+            return E_INVALIDARG;
+        return parent->SetNameOf(owner, item + ItemsSize(item, count - 1), newName, flags, newItem);
+    }
+    std::optional<TNsItem> entry = DecodeEntry(item);
+    if (!entry || !IsValidNsItemName(TNsItemKind::Entry, newName))
+        return E_INVALIDARG;
+    TFileDescriptor directory(open(directory_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!directory.IsOpen())
+        return E_FAIL;
+    if (newName != entry->Name) {
+        if (renameat2(directory.Get(), entry->Name.c_str(), directory.Get(), newName.c_str(),
+                      RENAME_NOREPLACE) != 0) {
+            if (errno != EINVAL && errno != ENOSYS)
+                return E_FAIL;
+            // The file system cannot refuse to replace by itself (some
+            // network and user-space ones): look first. Another process may
+            // still slip a file in between, which is the best it allows.
+            struct stat status;
+            if (fstatat(directory.Get(), newName.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 ||
+                errno != ENOENT)
+                return E_FAIL;
+            if (renameat(directory.Get(), entry->Name.c_str(), directory.Get(), newName.c_str()) !=
+                0)
+                return E_FAIL;
+        }
+    }
+    if (newItem) {
+        std::optional<TNsItem> renamed = ReadNsEntry(directory.Get(), newName.c_str());
+        if (!renamed) {
+            // Gone again at once; the facts from before are the best answer.
+            renamed = entry;
+            renamed->Name = newName;
+            renamed->Attributes = (renamed->Attributes & ~FILE_ATTRIBUTE_HIDDEN) |
+                                  (newName.front() == '.' ? FILE_ATTRIBUTE_HIDDEN : 0);
+        }
+        *newItem = EncodeNsItem(*renamed);
+    }
+    return S_OK;
+}
+
+HRESULT TFsFolder::GetDataFromIDList(TItemIdPosition item, TWin32FindData& data)
+{
+    if (!item)
+        return E_INVALIDARG;
+    const size_t count = ItemCount(item);
+    if (count == 0)
+        return E_INVALIDARG;
+    if (count > 1) {
+        std::shared_ptr<TFsFolder> parent = BindEntries(item, count - 1);
+        if (!parent)
+            return E_INVALIDARG;
+        return parent->GetDataFromIDList(item + ItemsSize(item, count - 1), data);
+    }
+    std::optional<TNsItem> entry = DecodeEntry(item);
+    if (!entry)
+        return E_INVALIDARG;
+    data = FindDataOfNsItem(*entry);
+    return S_OK;
+}
+
+std::shared_ptr<IShellIcon> TFsFolder::QueryShellIcon()
+{
+    // A folder made on the stack has no shared owner to hand out.
+    return weak_from_this().lock();
+}
+
+HRESULT TFsFolder::GetIconOf(TItemIdPosition item, uint32_t flags, int& index)
+{
+    if (!item)
+        return E_INVALIDARG;
+    const size_t count = ItemCount(item);
+    if (count == 0)
+        return E_INVALIDARG;
+    if (count > 1) {
+        std::shared_ptr<TFsFolder> parent = BindEntries(item, count - 1);
+        if (!parent)
+            return E_INVALIDARG;
+        return parent->GetIconOf(item + ItemsSize(item, count - 1), flags, index);
+    }
+    std::optional<TNsItem> entry = DecodeEntry(item);
+    if (!entry)
+        return E_INVALIDARG;
+    index = IconIndexOf(*entry, flags);
+    return S_OK;
+}

@@ -1,0 +1,128 @@
+#pragma once
+
+#include "platform/shellns/ShellNs.h"
+#include "platform/shellns/ShellNsItems.h"
+
+#include <QCollator>
+#include <QCollatorSortKey>
+#include <QLocale>
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+// A directory of the file system as a namespace folder: its children are
+// Entry items, listed with readdir and examined with fstatat, so that names
+// that are not valid UTF-8 are kept byte for byte. The desktop, the home
+// folder, volumes and network mounts all show their directories through it.
+
+class TFsFolder : public IShellFolder,
+                  public IShellIcon,
+                  public std::enable_shared_from_this<TFsFolder>
+{
+public:
+    /// `directory` is an absolute path; `mayStall` says that the directory
+    /// is on a network or user-space mount, where nothing is looked at that
+    /// enumeration did not already give (sub-folders are assumed).
+    TFsFolder(std::string directory, bool mayStall);
+
+    const std::string& Directory() const { return directory_; }
+    bool MayStall() const { return mayStall_; }
+
+    /// The folder's own absolute list, set by whoever binds it; the data
+    /// objects of its items name it as their parent, and the folders bound
+    /// from it get it followed by their items. Null until set.
+    void SetAbsoluteIdList(TItemIdList list) { absoluteIdList_ = std::move(list); }
+    TItemIdPosition AbsoluteIdList() const { return absoluteIdList_.Data(); }
+
+    HRESULT ParseDisplayName(QWidget* owner, const std::string& name, TItemIdList& list) override;
+    HRESULT EnumObjects(QWidget* owner, uint32_t flags,
+                        std::shared_ptr<IEnumIDList>& children) override;
+    HRESULT BindToObject(TItemIdPosition list, std::shared_ptr<IShellFolder>& folder) override;
+    HRESULT CompareIDs(int column, TItemIdPosition first, TItemIdPosition second) override;
+    HRESULT GetAttributesOf(std::span<const TItemIdPosition> items, uint32_t& attributes) override;
+    HRESULT GetUIObjectOf(QWidget* owner, std::span<const TItemIdPosition> items,
+                          std::shared_ptr<IDropTarget>& target) override;
+    HRESULT GetUIObjectOf(QWidget* owner, std::span<const TItemIdPosition> items,
+                          std::shared_ptr<IDataObject>& data) override;
+    HRESULT GetUIObjectOf(QWidget* owner, std::span<const TItemIdPosition> items,
+                          std::shared_ptr<IExtractIcon>& extractor) override;
+    HRESULT GetUIObjectOf(QWidget* owner, std::span<const TItemIdPosition> items,
+                          std::shared_ptr<IContextMenu>& menu) override;
+    HRESULT GetDisplayNameOf(TItemIdPosition item, uint32_t flags, std::string& name) override;
+    HRESULT SetNameOf(QWidget* owner, TItemIdPosition item, const std::string& newName,
+                      uint32_t flags, TItemIdList* newItem) override;
+    HRESULT GetDataFromIDList(TItemIdPosition item, TWin32FindData& data) override;
+    std::shared_ptr<IShellIcon> QueryShellIcon() override;
+
+    HRESULT GetIconOf(TItemIdPosition item, uint32_t flags, int& index) override;
+
+private:
+    /// The folder of the first `count` Entry items of `list`, all folders,
+    /// below this one; null when one of them is not a folder entry.
+    std::shared_ptr<TFsFolder> BindEntries(TItemIdPosition list, size_t count) const;
+
+    std::string directory_;
+    bool mayStall_;
+    TItemIdList absoluteIdList_;
+};
+
+/// The Entry item of `name` in the directory open as `directoryFd`, from
+/// its facts now (a symbolic link is followed for the facts and flagged);
+/// none when the entry does not exist or cannot be examined.
+std::optional<TNsItem> ReadNsEntry(int directoryFd, const char* name);
+
+/// The Entry item of an absolute path's last component; none as above.
+std::optional<TNsItem> ReadNsEntryOfPath(const std::string& path);
+
+/// The order of two names as people expect it: case-insensitive, numbers in
+/// natural order ("2" before "10"), in the user's collation (ICU's root
+/// collation when the locale is C or POSIX); bytes decide between names the
+/// collation calls equal, so 0 means identical bytes. Sort keys are kept per
+/// name, so a name is prepared once however often it is compared.
+int CompareNsNames(std::string_view first, std::string_view second);
+
+/// The collation behind CompareNsNames, for one locale: case-insensitive,
+/// numeric, bytes breaking ties. It keeps the sort key of every name it has
+/// compared (up to a bound, then starts afresh).
+class TNsNameCollation
+{
+public:
+    explicit TNsNameCollation(const QLocale& locale);
+    /// Negative, zero (identical bytes only) or positive.
+    int Compare(std::string_view first, std::string_view second);
+    /// The number of names whose keys are kept.
+    size_t KeptKeys() const { return keys_.size(); }
+
+private:
+    // A copy (the key is shared, not duplicated): the next lookup may clear
+    // the cache.
+    QCollatorSortKey KeyOf(std::string_view name);
+
+    QCollator collator_;
+    std::unordered_map<std::string, QCollatorSortKey> keys_;
+};
+
+/// The locale CompareNsNames collates in: the user's, or one with ICU's root
+/// collation when the collation locale (LC_COLLATE as set, else LC_ALL,
+/// LC_COLLATE, LANG) is C or POSIX.
+QLocale NsCollationLocale();
+
+/// The order of two Entry items by a column (0 name, 1 size, 2 type,
+/// 3 modified time, 4 attributes): folders before files, then the column,
+/// ties by name. Negative, zero (identical items) or positive.
+int CompareNsEntries(int column, const TNsItem& first, const TNsItem& second);
+
+/// The name as it is shown: its UTF-8 bytes, with a replacement character
+/// for every byte that is not part of valid UTF-8.
+std::string DisplayNameOfBytes(std::string_view name);
+
+/// The find data of an Entry or TrashEntry item, from its bytes.
+TWin32FindData FindDataOfNsItem(const TNsItem& item);
+
+/// SFGAO bits of one entry of `directory` that can be had without looking
+/// beyond what `asked` needs (HASSUBFOLDER costs a directory read; on a
+/// stalling mount it is assumed for every folder).
+uint32_t NsEntryAttributes(const std::string& directory, const TNsItem& item, uint32_t asked,
+                           bool mayStall);
