@@ -1,8 +1,8 @@
 #include "platform/media/MediaPlayer.h"
 
 #include "platform/core/ExceptionHandler.h"
-#include "platform/media/GstHolders.h"
 #include "platform/core/PathCodec.h"
+#include "platform/media/GstHolders.h"
 
 #include <QCoreApplication>
 #include <QEvent>

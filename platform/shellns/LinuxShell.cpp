@@ -1,8 +1,8 @@
 #include "platform/shellns/LinuxShell.h"
 
 #include "platform/core/FileFacts.h"
-#include "platform/shellns/FsFolder.h"
 #include "platform/core/PathCodec.h"
+#include "platform/shellns/FsFolder.h"
 #include "platform/shellns/ShellNsItems.h"
 #include "platform/shellns/SysImageList.h"
 

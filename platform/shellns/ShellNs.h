@@ -1,9 +1,9 @@
 #pragma once
 
 #include "platform/core/DateTime.h"
+#include "platform/core/ShellResult.h"
 #include "platform/shellns/ItemIdList.h"
 #include "platform/shellns/Ole.h"
-#include "platform/core/ShellResult.h"
 
 #include <QIcon>
 

@@ -3,8 +3,8 @@
 #include "app/Unt_Main.h"
 
 #include "platform/core/AppDir.h"
-#include "platform/media/MediaPlayer.h"
 #include "platform/core/PathCodec.h"
+#include "platform/media/MediaPlayer.h"
 #include "tests/support/MediaFiles.h"
 #include "tests/support/TestFiles.h"
 

@@ -1,5 +1,5 @@
-#include "platform/media/MediaPlayer.h"
 #include "platform/core/PathCodec.h"
+#include "platform/media/MediaPlayer.h"
 #include "tests/support/MediaFiles.h"
 #include "tests/support/TestFiles.h"
 
