@@ -1,42 +1,21 @@
 #include "platform/core/AppDir.h"
 
-#include <cerrno>
-#include <cstdlib>
+#include "platform/core/UserDirs.h"
+
 #include <mutex>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 std::mutex gMutex;
 std::string gApplicationDirectory;
+std::string gApplicationDirectoryError;
 
 std::string WithTrailingSeparator(std::string directory)
 {
     if (directory.empty() || directory.back() != '/')
         directory += '/';
     return directory;
-}
-
-bool MakeDirectories(const std::string& directory)
-{
-    for (size_t slash = directory.find('/', 1); slash != std::string::npos;
-         slash = directory.find('/', slash + 1)) {
-        const std::string prefix = directory.substr(0, slash);
-        if (::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST)
-            return false;
-    }
-    return ::mkdir(directory.c_str(), 0700) == 0 || errno == EEXIST;
-}
-
-std::string DataHomeDirectory()
-{
-    const char* dataHome = std::getenv("XDG_DATA_HOME");
-    if (dataHome != nullptr && dataHome[0] == '/')
-        return WithTrailingSeparator(dataHome) + "tunemill/";
-    const char* home = std::getenv("HOME");
-    return WithTrailingSeparator(home != nullptr && home[0] != '\0' ? home : "/tmp") +
-           ".local/share/tunemill/";
 }
 
 } // namespace
@@ -58,18 +37,34 @@ std::string ApplicationDirectory()
         const std::string executableDirectory = ExecutableDirectory();
         if (::access(executableDirectory.c_str(), W_OK) == 0) {
             gApplicationDirectory = executableDirectory;
+            gApplicationDirectoryError.clear();
         } else {
-            gApplicationDirectory = DataHomeDirectory();
-            MakeDirectories(WithoutTrailingSeparator(gApplicationDirectory));
+            const std::string dataHome = DataHomeDirectory();
+            if (dataHome.empty()) {
+                gApplicationDirectoryError =
+                    "There is no home directory (HOME is unset and the user has no password "
+                    "entry).";
+            } else {
+                const std::string directory = dataHome + "/tunemill";
+                if (EnsureUserDirectory(directory, gApplicationDirectoryError))
+                    gApplicationDirectory = WithTrailingSeparator(directory);
+            }
         }
     }
     return gApplicationDirectory;
+}
+
+std::string ApplicationDirectoryError()
+{
+    std::lock_guard lock(gMutex);
+    return gApplicationDirectory.empty() ? gApplicationDirectoryError : std::string();
 }
 
 void SetApplicationDirectory(const std::string& directory)
 {
     std::lock_guard lock(gMutex);
     gApplicationDirectory = directory.empty() ? std::string() : WithTrailingSeparator(directory);
+    gApplicationDirectoryError.clear();
 }
 
 std::string WithoutTrailingSeparator(const std::string& directory)

@@ -10,10 +10,15 @@
 std::string ExecutableDirectory();
 
 /// The directory the program writes its files to, with a trailing "/": the
-/// executable's directory when it is writable, else $XDG_DATA_HOME/tunemill/
-/// (default ~/.local/share/tunemill/), created when missing. Decided once per
-/// process unless SetApplicationDirectory replaced it.
+/// executable's directory when it is writable, else DataHomeDirectory() +
+/// "/tunemill/", made sure of by EnsureUserDirectory. Empty when neither can
+/// be used (ApplicationDirectoryError says why); callers must then write
+/// nothing. Decided once per process unless SetApplicationDirectory replaced
+/// it; a refusal is decided anew on the next call.
 std::string ApplicationDirectory();
+
+/// Why ApplicationDirectory() answered empty; empty when it did not.
+std::string ApplicationDirectoryError();
 
 /// Replaces the application directory for the rest of the process (tests);
 /// a trailing "/" is added when missing. An empty string restores the default.

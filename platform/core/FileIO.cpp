@@ -1,7 +1,51 @@
 #include "platform/core/FileIO.h"
 
+#include "platform/core/Posix.h"
+
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+namespace {
+
+constexpr int kMaxLinks = 40; // as the kernel's own limit
+
+int RefusalFor(mode_t mode)
+{
+    return S_ISDIR(mode) ? EISDIR : EINVAL;
+}
+
+std::string DirectoryOf(const std::string& file)
+{
+    const size_t slash = file.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : file.substr(0, slash);
+}
+
+std::string OwnName(const std::string& file)
+{
+    const size_t slash = file.rfind('/');
+    return slash == std::string::npos ? file : file.substr(slash + 1);
+}
+
+std::string TemporaryPrefix(const std::string& target)
+{
+    return "." + OwnName(target) + ".tmp-";
+}
+
+void SyncDirectory(const std::string& directory)
+{
+    TUniqueFd fd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd)
+        ::fsync(fd.Get());
+}
+
+} // namespace
 
 bool WriteAll(int fd, const std::string& bytes)
 {
@@ -18,4 +62,142 @@ bool WriteAll(int fd, const std::string& bytes)
         }
     }
     return true;
+}
+
+int OpenRegularFile(const std::string& path, int flags, mode_t mode)
+{
+    // The type is looked at before opening, so that a device never sees an
+    // open at all; the fstat afterwards closes the race with a swap.
+    struct stat facts;
+    const int statResult =
+        (flags & O_NOFOLLOW) != 0 ? ::lstat(path.c_str(), &facts) : ::stat(path.c_str(), &facts);
+    if (statResult == 0 && !S_ISREG(facts.st_mode)) {
+        errno =
+            (flags & O_NOFOLLOW) != 0 && S_ISLNK(facts.st_mode) ? ELOOP : RefusalFor(facts.st_mode);
+        return -1;
+    }
+    TUniqueFd fd(::open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, mode));
+    if (!fd) {
+        // A FIFO that appeared in between answers ENXIO to a non-blocking
+        // write open; name it as the refusal it is.
+        const int error = errno;
+        errno = (error == ENXIO && ::stat(path.c_str(), &facts) == 0 && !S_ISREG(facts.st_mode))
+                    ? EINVAL
+                    : error;
+        return -1;
+    }
+    if (::fstat(fd.Get(), &facts) != 0)
+        return -1;
+    if (!S_ISREG(facts.st_mode)) {
+        errno = RefusalFor(facts.st_mode);
+        return -1;
+    }
+    const int status = ::fcntl(fd.Get(), F_GETFL);
+    if (status == -1 || ::fcntl(fd.Get(), F_SETFL, status & ~O_NONBLOCK) == -1)
+        return -1;
+    return fd.Release();
+}
+
+bool IsRegularFile(const std::string& path)
+{
+    struct stat facts;
+    return ::stat(path.c_str(), &facts) == 0 && S_ISREG(facts.st_mode);
+}
+
+std::string FileErrorText(int error)
+{
+    if (error == EINVAL)
+        return "not a regular file";
+    return std::strerror(error);
+}
+
+bool ReadRegularFile(const std::string& path, std::string& bytes)
+{
+    bytes.clear();
+    TUniqueFd fd(OpenRegularFile(path, O_RDONLY));
+    if (!fd)
+        return false;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t count = ::read(fd.Get(), buffer, sizeof buffer);
+        if (count > 0)
+            bytes.append(buffer, static_cast<size_t>(count));
+        else if (count == 0)
+            return true;
+        else if (errno != EINTR)
+            return false;
+    }
+}
+
+std::string LinkTarget(const std::string& path)
+{
+    std::string current = path;
+    for (int depth = 0; depth < kMaxLinks; ++depth) {
+        std::string target(4096, '\0');
+        const ssize_t length = ::readlink(current.c_str(), target.data(), target.size());
+        if (length < 0 || static_cast<size_t>(length) >= target.size())
+            return current;
+        target.resize(static_cast<size_t>(length));
+        current = target.front() == '/' ? target : JoinPath(DirectoryOf(current), target);
+    }
+    return current;
+}
+
+bool WriteFileAtomically(const std::string& path, const std::string& bytes, mode_t newFileMode)
+{
+    const std::string target = LinkTarget(path);
+    struct stat facts;
+    mode_t mode = newFileMode;
+    if (::stat(target.c_str(), &facts) == 0) {
+        if (!S_ISREG(facts.st_mode)) {
+            errno = RefusalFor(facts.st_mode);
+            return false;
+        }
+        mode = facts.st_mode & 07777;
+    } else if (errno != ENOENT) {
+        return false;
+    }
+
+    const std::string directory = DirectoryOf(target);
+    std::string temporary = JoinPath(directory, TemporaryPrefix(target) + "XXXXXX");
+    TUniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
+    if (!fd)
+        return false;
+    bool ok = ::fchmod(fd.Get(), mode) == 0 && WriteAll(fd.Get(), bytes) && ::fsync(fd.Get()) == 0;
+    int error = errno;
+    if (::close(fd.Release()) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (ok && ::rename(temporary.c_str(), target.c_str()) != 0) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok) {
+        ::unlink(temporary.c_str());
+        errno = error;
+        return false;
+    }
+    // The rename is done and cannot be taken back; a failing directory sync
+    // only weakens durability, so it is not reported as a failed write.
+    SyncDirectory(directory);
+    return true;
+}
+
+void RemoveStaleTemporaryFiles(const std::string& path, int olderThanSeconds)
+{
+    const std::string target = LinkTarget(path);
+    const std::string prefix = TemporaryPrefix(target);
+    const std::time_t limit = std::time(nullptr) - olderThanSeconds;
+    TDirectoryReader reader(DirectoryOf(target));
+    while (const dirent* entry = reader.Next()) {
+        const std::string name = entry->d_name;
+        // mkostemp's six characters follow the prefix, nothing else.
+        if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        struct stat facts;
+        if (::fstatat(reader.Fd(), entry->d_name, &facts, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(facts.st_mode) && facts.st_mtime < limit)
+            ::unlinkat(reader.Fd(), entry->d_name, 0);
+    }
 }
