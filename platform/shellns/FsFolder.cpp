@@ -373,8 +373,19 @@ int CompareNsNames(std::string_view first, std::string_view second)
     return NameCollation().Compare(first, second);
 }
 
+bool IsSameNsItem(const TNsItem& first, const TNsItem& second)
+{
+    return first.Kind == second.Kind && first.IsFolder() == second.IsFolder() &&
+           first.Name == second.Name;
+}
+
 int CompareNsEntries(int column, const TNsItem& first, const TNsItem& second)
 {
+    // Checked before the column: a folder read again after its content
+    // changed has another size and time, and the tree, the combo and the
+    // selection take only 0 for "still the same item".
+    if (IsSameNsItem(first, second))
+        return 0;
     if (first.IsFolder() != second.IsFolder())
         return first.IsFolder() ? -1 : 1;
     int order = 0;
@@ -397,22 +408,8 @@ int CompareNsEntries(int column, const TNsItem& first, const TNsItem& second)
     }
     if (order == 0)
         order = CompareNsNames(first.Name, second.Name);
-    // Two readings of one name that differ in their facts are still two
-    // lists; only identical bytes may compare equal.
     if (order == 0)
         order = Order(static_cast<uint8_t>(first.Kind), static_cast<uint8_t>(second.Kind));
-    if (order == 0)
-        order = Order(first.Flags, second.Flags);
-    if (order == 0)
-        order = Order(first.Attributes, second.Attributes);
-    if (order == 0)
-        order = Order(first.Size, second.Size);
-    if (order == 0)
-        order = Order(first.CreationTime, second.CreationTime);
-    if (order == 0)
-        order = Order(first.LastAccessTime, second.LastAccessTime);
-    if (order == 0)
-        order = Order(first.LastWriteTime, second.LastWriteTime);
     return order;
 }
 

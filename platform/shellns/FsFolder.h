@@ -109,9 +109,14 @@ private:
 /// LC_COLLATE, LANG) is C or POSIX.
 QLocale NsCollationLocale();
 
+/// Whether two items name one thing: the same kind, both folders or both
+/// not, and the same name bytes. The facts an item carries (size, times,
+/// attributes, link) are those of one reading and do not count.
+bool IsSameNsItem(const TNsItem& first, const TNsItem& second);
+
 /// The order of two Entry items by a column (0 name, 1 size, 2 type,
 /// 3 modified time, 4 attributes): folders before files, then the column,
-/// ties by name. Negative, zero (identical items) or positive.
+/// ties by name, then kind. Zero exactly when IsSameNsItem, in every column.
 int CompareNsEntries(int column, const TNsItem& first, const TNsItem& second);
 
 /// The name as it is shown: its UTF-8 bytes, with a replacement character
