@@ -4,8 +4,13 @@
 #include "platform/core/FileIO.h"
 #include "platform/registry/Registry.h"
 
+#include "platform/core/Posix.h"
+
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -57,9 +62,64 @@ std::string Column(const std::string& text)
     return text + std::string(kWidth - text.size(), ' ');
 }
 
-std::system_error LogError(const std::string& fileName)
+// The raised error names the log and why it failed, and carries the entry
+// that could not be written: the caller raises it from inside its own error
+// handler, and would otherwise lose what it was handling.
+class EErrorLogFailure : public std::system_error
 {
-    return std::system_error(errno, std::generic_category(), "エラーログ " + fileName);
+public:
+    EErrorLogFailure(int error, std::string message)
+        : std::system_error(error, std::generic_category()), message_(std::move(message))
+    {
+    }
+    const char* what() const noexcept override { return message_.c_str(); }
+
+private:
+    std::string message_;
+};
+
+[[noreturn]] void FailLog(int error, const std::string& problem, const std::string& tag,
+                          const std::string& message)
+{
+    // Standard error is the last place the entry can still go.
+    std::fprintf(stderr, "%s\n%s %s\n", problem.c_str(), tag.c_str(), message.c_str());
+    std::fflush(stderr);
+    throw EErrorLogFailure(error, problem + "。記録できなかったエラー: " + tag + " " + message);
+}
+
+[[noreturn]] void FailLogFile(int error, const std::string& fileName, const std::string& tag,
+                              const std::string& message)
+{
+    FailLog(error, "エラーログ " + fileName + " に書き込めません (" + FileErrorText(error) + ")",
+            tag, message);
+}
+
+// Appends `line` whole or not at all: a short write (a full disk) is cut
+// back to the size seen before it, under the log's lock, since two running
+// copies may append to one log.
+bool AppendWhole(int fd, const std::string& line)
+{
+    while (::flock(fd, LOCK_EX) != 0)
+        if (errno != EINTR)
+            return false;
+    struct stat facts;
+    if (::fstat(fd, &facts) != 0)
+        return false;
+    if (WriteAll(fd, line))
+        return true;
+    const int error = errno;
+    ::ftruncate(fd, facts.st_size);
+    errno = error;
+    return false;
+}
+
+void LogMalformedStore(const TMalformedStore& malformed)
+{
+    std::string message =
+        "設定ファイル " + malformed.FileName + " を読み込めません (" + malformed.Reason + ")。";
+    message += malformed.KeptAs.empty() ? "ファイルはそのまま残しました"
+                                        : "元のファイルは " + malformed.KeptAs + " に保存しました";
+    WriteErrorLog(kMaker, kModule, "prc_LoadTMLOption-E", message, 0);
 }
 
 } // namespace
@@ -68,13 +128,12 @@ void LoadOptions()
 {
     try {
         TRegistry registry;
-        registry.OpenKey(kOptionKey, true);
+        const bool opened = registry.OpenKey(kOptionKey, true);
         if (const auto malformed = registry.TakeMalformedStore()) {
+            LogMalformedStore(*malformed);
+        } else if (!opened && !registry.LastError().empty()) {
             WriteErrorLog(kMaker, kModule, "prc_LoadTMLOption-E",
-                          "設定ファイル " + malformed->FileName + " を読み込めません (" +
-                              malformed->Reason + ")。元のファイルは " + malformed->KeptAs +
-                              " に保存しました",
-                          0);
+                          "設定ファイルを開けません (" + registry.LastError() + ")", 0);
         }
         for (const TSwitchValue& value : kStoreOrder) {
             if (registry.ValueExists(value.Name))
@@ -104,8 +163,11 @@ void SetLogClock(TLogClock clock)
 
 std::string ErrorLogFileName(std::time_t when)
 {
-    return WithoutTrailingSeparator(ApplicationDirectory()) + "/TML-" +
-           Format("%y%m%d", LocalTime(when)) + ".LOG";
+    const std::string directory = ApplicationDirectory();
+    if (directory.empty())
+        return {};
+    return WithoutTrailingSeparator(directory) + "/TML-" + Format("%y%m%d", LocalTime(when)) +
+           ".LOG";
 }
 
 void WriteErrorLog(const std::string& maker, const std::string& module, const std::string& tag,
@@ -124,14 +186,13 @@ void WriteErrorLog(const std::string& maker, const std::string& module, const st
     line += std::to_string(level > 10 ? 9 : level);
     line += ' ' + message + "\r\n";
 
-    const int fd = ::open(fileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0)
-        throw LogError(fileName);
-    if (!WriteAll(fd, line)) {
-        const std::system_error error = LogError(fileName);
-        ::close(fd);
-        throw error;
-    }
-    if (::close(fd) != 0)
-        throw LogError(fileName);
+    if (fileName.empty())
+        FailLog(ENOENT,
+                "エラーログを書くフォルダがありません (" + ApplicationDirectoryError() + ")", tag,
+                message);
+    TUniqueFd fd(OpenRegularFile(fileName, O_WRONLY | O_APPEND | O_CREAT, 0644));
+    if (!fd || !AppendWhole(fd.Get(), line))
+        FailLogFile(errno, fileName, tag, message);
+    if (::close(fd.Release()) != 0)
+        FailLogFile(errno, fileName, tag, message);
 }

@@ -39,7 +39,11 @@ void SaveOptions();
 
 /// Appends one line to today's "TML-YYMMDD.LOG" in the application directory:
 /// date, local time, maker, module and tag in 20-byte columns, level (above
-/// 10 written as 9), message. Input/output errors throw std::system_error.
+/// 10 written as 9), message. A line is appended whole or not at all, under
+/// an flock of the log. Input/output errors (a special file at the log's name
+/// included, which is never opened for real) throw std::system_error whose
+/// message names the log, the reason, and the tag and message that could not
+/// be written; both are also written to standard error.
 void WriteErrorLog(const std::string& maker, const std::string& module, const std::string& tag,
                    const std::string& message, int32_t level);
 
@@ -47,5 +51,6 @@ void WriteErrorLog(const std::string& maker, const std::string& module, const st
 using TLogClock = std::function<std::time_t()>;
 void SetLogClock(TLogClock clock);
 
-/// The name of the log file that a line written at `when` goes to.
+/// The name of the log file that a line written at `when` goes to; empty when
+/// there is no application directory.
 std::string ErrorLogFileName(std::time_t when);

@@ -24,22 +24,22 @@
 // the store starts empty.
 //
 // Concurrency: Tunemill.reg.lock beside the store is flock()ed; the store
-// itself cannot be, because every save replaces its inode.
+// itself cannot be, because every save replaces its inode. Temporary files
+// that a killed save left are removed by a later save, under that lock.
 
 #include "platform/registry/Registry.h"
 
 #include "platform/core/FileIO.h"
 #include "platform/core/PathCodec.h"
+#include "platform/core/Posix.h"
+#include "platform/core/UserDirs.h"
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -369,25 +369,16 @@ std::string DirectoryOf(const std::string& file)
     return slash == 0 ? "/" : file.substr(0, slash);
 }
 
-bool MakeDirectories(const std::string& directory)
-{
-    struct stat info;
-    if (::stat(directory.c_str(), &info) == 0)
-        return S_ISDIR(info.st_mode);
-    const size_t slash = directory.rfind('/');
-    if (slash != std::string::npos && slash > 0 && !MakeDirectories(directory.substr(0, slash)))
-        return false;
-    return ::mkdir(directory.c_str(), 0700) == 0 || errno == EEXIST;
-}
-
 void SyncDirectory(const std::string& directory)
 {
-    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
+    TUniqueFd fd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd)
+        ::fsync(fd.Get());
 }
+
+// A killed save leaves its temporary file; one older than this is no save
+// still running, since a save takes milliseconds.
+constexpr int kStaleTemporarySeconds = 60;
 
 // Holds the flock on the lock file for one operation. Locks are taken per
 // call, never held between calls, so two objects in one process cannot
@@ -395,26 +386,19 @@ void SyncDirectory(const std::string& directory)
 class TLock
 {
 public:
-    TLock() = default;
-    ~TLock()
-    {
-        if (fd_ >= 0)
-            ::close(fd_); // releases the lock
-    }
-    TLock(const TLock&) = delete;
-    TLock& operator=(const TLock&) = delete;
-
+    /// False with errno set when the lock file cannot be opened or locked.
     bool Acquire(const std::string& lockFile, bool exclusive)
     {
         // Readers never create files; flock needs no write access.
-        fd_ = exclusive ? ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)
-                        : ::open(lockFile.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd_ < 0)
+        fd_.Reset(exclusive ? OpenRegularFile(lockFile, O_RDWR | O_CREAT, 0600)
+                            : OpenRegularFile(lockFile, O_RDONLY));
+        if (!fd_)
             return false;
-        while (::flock(fd_, exclusive ? LOCK_EX : LOCK_SH) != 0) {
+        while (::flock(fd_.Get(), exclusive ? LOCK_EX : LOCK_SH) != 0) {
             if (errno != EINTR) {
-                ::close(fd_);
-                fd_ = -1;
+                const int error = errno;
+                fd_.Reset();
+                errno = error;
                 return false;
             }
         }
@@ -422,7 +406,7 @@ public:
     }
 
 private:
-    int fd_ = -1;
+    TUniqueFd fd_; // closing it releases the lock
 };
 
 enum class TLoadStatus
@@ -440,56 +424,24 @@ struct TLoadResult
     std::string Reason;
 };
 
+std::string Failure(const std::string& file, int error)
+{
+    return file + ": " + FileErrorText(error);
+}
+
+// A special file at the store's path is Unreadable, never opened for real.
 TLoadResult Load(const std::string& file)
 {
     TLoadResult result;
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        result.Status = errno == ENOENT ? TLoadStatus::Missing : TLoadStatus::Unreadable;
-        return result;
-    }
-    struct stat info;
     std::string bytes;
-    bool readable = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    char buffer[65536];
-    while (readable) {
-        const ssize_t count = ::read(fd, buffer, sizeof buffer);
-        if (count > 0)
-            bytes.append(buffer, static_cast<size_t>(count));
-        else if (count == 0)
-            break;
-        else if (errno != EINTR)
-            readable = false;
-    }
-    ::close(fd);
-    if (!readable) {
-        result.Status = TLoadStatus::Unreadable;
+    if (!ReadRegularFile(file, bytes)) {
+        result.Status = errno == ENOENT ? TLoadStatus::Missing : TLoadStatus::Unreadable;
+        result.Reason = Failure(file, errno);
         return result;
     }
     result.Status =
         Parse(bytes, result.Store, result.Reason) ? TLoadStatus::Loaded : TLoadStatus::Malformed;
     return result;
-}
-
-// The old file stays untouched until rename(), which replaces it whole; so
-// whatever fails before that leaves it byte-identical.
-bool Save(const std::string& file, const TStore& store)
-{
-    const std::string directory = DirectoryOf(file);
-    std::string temporary = directory + "/." + std::string(PathOwnName(file)) + ".tmp-XXXXXX";
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    bool ok = WriteAll(fd, Serialise(store)) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (!ok || ::rename(temporary.c_str(), file.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    // The rename is done and cannot be taken back; a failing directory sync
-    // only weakens durability, so it is not reported as a failed write.
-    SyncDirectory(directory);
-    return true;
 }
 
 // A rename that never replaces an existing file, so that one kept file is
@@ -534,6 +486,7 @@ std::string Message(const std::string& name, const char* what)
 constexpr char kReadFailed[] = "の取得に失敗しました";
 constexpr char kWrongType[] = "のデータ型が不正です";
 constexpr char kWriteFailed[] = "の設定に失敗しました";
+constexpr char kNoHome[] = "there is no home directory to keep the settings in";
 
 } // namespace
 
@@ -546,6 +499,50 @@ struct TRegistry::Private
     std::string CurrentPath;
     std::vector<TValue> Snapshot;
     std::optional<TMalformedStore> Malformed;
+    std::string LastError;
+
+    // A malformed file that stays where it is, because `why`.
+    void KeepMalformed(const TLoadResult& loaded, const std::string& why)
+    {
+        Malformed =
+            TMalformedStore{StoreFile, {}, loaded.Reason + "; it could not be moved aside: " + why};
+    }
+
+    // The exclusive lock for a write, the store's folder made sure of first
+    // when `makeFolder`. False with LastError set.
+    bool LockForWrite(TLock& lock, bool makeFolder)
+    {
+        std::string reason;
+        if (StoreFile.empty()) {
+            LastError = kNoHome;
+            return false;
+        }
+        if (makeFolder && !EnsureUserDirectory(DirectoryOf(StoreFile), reason)) {
+            LastError = StoreFile + ": " + reason;
+            return false;
+        }
+        if (!lock.Acquire(LockFile, true)) {
+            LastError = Failure(LockFile, errno);
+            return false;
+        }
+        return true;
+    }
+
+    // Under the exclusive lock. False with LastError set.
+    bool Save(const TStore& store)
+    {
+        RemoveStaleTemporaryFiles(StoreFile, kStaleTemporarySeconds);
+        if (WriteFileAtomically(StoreFile, Serialise(store), 0600))
+            return true;
+        LastError = Failure(StoreFile, errno);
+        return false;
+    }
+
+    std::string WriteFailed(const std::string& name) const
+    {
+        const std::string message = Message(name, kWriteFailed);
+        return LastError.empty() ? message : message + " (" + LastError + ")";
+    }
 
     // Under the exclusive lock: the store as it is now, a malformed file
     // moved aside first. False when it cannot be read or moved, so that
@@ -561,19 +558,20 @@ struct TRegistry::Private
             store.clear();
             return true;
         case TLoadStatus::Unreadable:
+            LastError = loaded.Reason;
             return false;
         case TLoadStatus::Malformed:
             break;
         }
-        const std::string keptAs = MoveAside(StoreFile);
-        const int moveError = errno;
-        Malformed = TMalformedStore{
-            StoreFile, keptAs,
-            keptAs.empty()
-                ? loaded.Reason + "; it could not be moved aside: " + std::strerror(moveError)
-                : loaded.Reason};
         store.clear();
-        return !keptAs.empty();
+        const std::string keptAs = MoveAside(StoreFile);
+        if (keptAs.empty()) {
+            KeepMalformed(loaded, std::strerror(errno));
+            LastError = StoreFile + ": " + Malformed->Reason;
+            return false;
+        }
+        Malformed = TMalformedStore{StoreFile, keptAs, loaded.Reason};
+        return true;
     }
 
     void Open(const std::string& path, const TStore& store)
@@ -593,20 +591,21 @@ struct TRegistry::Private
 
     void Write(const TValue& value)
     {
-        if (!KeyOpen || !MakeDirectories(DirectoryOf(StoreFile)))
-            throw ERegistryError(Message(value.Name, kWriteFailed));
+        if (!KeyOpen)
+            throw ERegistryError(WriteFailed(value.Name));
         TLock lock;
         TStore store;
-        if (!lock.Acquire(LockFile, true) || !LoadForWrite(store))
-            throw ERegistryError(Message(value.Name, kWriteFailed));
+        if (!LockForWrite(lock, true) || !LoadForWrite(store))
+            throw ERegistryError(WriteFailed(value.Name));
         TKey* key = FindKey(store, KeyPath);
         if (!key) {
             store.push_back(TKey{KeyPath, {}});
             key = &store.back();
         }
         SetValue(key->Values, value);
-        if (!Save(StoreFile, store))
-            throw ERegistryError(Message(value.Name, kWriteFailed));
+        if (!Save(store))
+            throw ERegistryError(WriteFailed(value.Name));
+        LastError.clear();
         SetValue(Snapshot, value);
     }
 };
@@ -614,26 +613,16 @@ struct TRegistry::Private
 TRegistry::TRegistry(std::string storeFile) : d(std::make_unique<Private>())
 {
     d->StoreFile = storeFile.empty() ? DefaultStoreFile() : std::move(storeFile);
-    d->LockFile = d->StoreFile + ".lock";
+    if (!d->StoreFile.empty())
+        d->LockFile = d->StoreFile + ".lock";
 }
 
 TRegistry::~TRegistry() = default;
 
 std::string TRegistry::DefaultStoreFile()
 {
-    std::string base;
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    if (config && config[0] == '/') {
-        base = config;
-    } else {
-        const char* home = std::getenv("HOME");
-        if (!home || home[0] != '/') {
-            const passwd* user = ::getpwuid(::getuid());
-            home = user ? user->pw_dir : "/";
-        }
-        base = std::string(home) + "/.config";
-    }
-    return base + "/LumeskSoft/Tunemill.reg";
+    const std::string configHome = ConfigHomeDirectory();
+    return configHome.empty() ? std::string() : configHome + "/LumeskSoft/Tunemill.reg";
 }
 
 const std::string& TRegistry::StoreFile() const
@@ -644,9 +633,14 @@ const std::string& TRegistry::StoreFile() const
 bool TRegistry::OpenKey(const std::string& key, bool canCreate)
 {
     CloseKey();
+    d->LastError.clear();
     const std::string path = NormaliseKeyPath(key);
     if (path.empty())
         return false;
+    if (d->StoreFile.empty()) {
+        d->LastError = kNoHome;
+        return false;
+    }
 
     TLoadResult loaded;
     {
@@ -659,6 +653,7 @@ bool TRegistry::OpenKey(const std::string& key, bool canCreate)
     }
     switch (loaded.Status) {
     case TLoadStatus::Unreadable:
+        d->LastError = loaded.Reason;
         return false;
     case TLoadStatus::Loaded:
         if (KeyExists(loaded.Store, path)) {
@@ -676,17 +671,21 @@ bool TRegistry::OpenKey(const std::string& key, bool canCreate)
 
     // Malformed, or the key must be created: decide again under the exclusive
     // lock, since another copy may have rewritten the file in between.
-    if (canCreate && !MakeDirectories(DirectoryOf(d->StoreFile)))
-        return false;
     TLock lock;
+    if (!d->LockForWrite(lock, canCreate)) {
+        // Found malformed but not taken aside: still worth a report.
+        if (loaded.Status == TLoadStatus::Malformed)
+            d->KeepMalformed(loaded, d->LastError);
+        return false;
+    }
     TStore store;
-    if (!lock.Acquire(d->LockFile, true) || !d->LoadForWrite(store))
+    if (!d->LoadForWrite(store))
         return false;
     if (!KeyExists(store, path)) {
         if (!canCreate)
             return false;
         store.push_back(TKey{path, {}});
-        if (!Save(d->StoreFile, store))
+        if (!d->Save(store))
             return false;
     }
     d->Open(path, store);
@@ -749,6 +748,11 @@ void TRegistry::WriteInteger(const std::string& name, int32_t value)
 void TRegistry::WriteString(const std::string& name, const std::string& value)
 {
     d->Write(TValue{name, TRegDataType::rdString, 0, value});
+}
+
+const std::string& TRegistry::LastError() const
+{
+    return d->LastError;
 }
 
 std::optional<TMalformedStore> TRegistry::TakeMalformedStore()

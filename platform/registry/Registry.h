@@ -10,7 +10,11 @@
 // path ("\SOFTWARE\LumeskSoft\Tunemill\Option"), each holding named values
 // typed as a 32-bit integer (REG_DWORD) or a string (REG_SZ). One human-
 // readable file, by default $XDG_CONFIG_HOME/LumeskSoft/Tunemill.reg
-// (~/.config when XDG_CONFIG_HOME is unset or not absolute).
+// (~/.config when XDG_CONFIG_HOME is unset or not absolute). Its folder is a
+// per-user directory (EnsureUserDirectory): created private, refused when
+// others own it or may write it. A store that is a symbolic link stays one:
+// its target is written, keeping its mode. A special file at the store's
+// path is never opened: it reads as an unreadable store and fails writes.
 //
 // Every write is a read-modify-write of the whole file under an exclusive
 // file lock, saved atomically (temporary file, checked writes, fsync,
@@ -23,6 +27,7 @@
 //   "'%s' の取得に失敗しました"  the data does not fit a four-byte read
 //   "'%s' のデータ型が不正です"  the data fits but has the wrong type
 //   "'%s' の設定に失敗しました"  a write failed (also: no key is open)
+// A failure with a known cause adds it: " (<file>: <the system's reason>)".
 
 class ERegistryError : public std::runtime_error
 {
@@ -56,7 +61,8 @@ public:
     TRegistry(const TRegistry&) = delete;
     TRegistry& operator=(const TRegistry&) = delete;
 
-    /// $XDG_CONFIG_HOME/LumeskSoft/Tunemill.reg.
+    /// ConfigHomeDirectory() + "/LumeskSoft/Tunemill.reg"; empty when the
+    /// user has no home directory (every open and write then fails).
     static std::string DefaultStoreFile();
     const std::string& StoreFile() const;
 
@@ -79,7 +85,13 @@ public:
     void WriteInteger(const std::string& name, int32_t value);
     void WriteString(const std::string& name, const std::string& value);
 
+    /// Why the last OpenKey, or a write since, failed: the file at fault and
+    /// the reason; empty after a success or a failure with no such cause.
+    const std::string& LastError() const;
+
     /// The malformed file found since the last call, if any; reported once.
+    /// KeptAs is empty when the file could not be moved aside, and Reason
+    /// then says why.
     std::optional<TMalformedStore> TakeMalformedStore();
 
 private:

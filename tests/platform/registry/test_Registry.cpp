@@ -2,18 +2,24 @@
 #include "tests/support/TestFiles.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
+#include <ostream>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
+#include <utime.h>
 #include <vector>
 
 namespace {
@@ -66,6 +72,29 @@ int RunInChild(const std::function<int()>& body)
     if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
         return -1;
     return WEXITSTATUS(status);
+}
+
+// Runs action on a thread. When it has not ended within three seconds,
+// unblock is called until it ends, so that an open() stuck on a FIFO cannot
+// stall the suite. True when the action ended in time.
+bool EndsInTime(const std::function<void()>& action, const std::function<void()>& unblock)
+{
+    using namespace std::chrono_literals;
+    std::atomic<bool> done = false;
+    std::thread worker([&] {
+        action();
+        done = true;
+    });
+    const auto deadline = std::chrono::steady_clock::now() + 3s;
+    while (!done && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+    const bool inTime = done;
+    while (!done) {
+        unblock();
+        std::this_thread::sleep_for(10ms);
+    }
+    worker.join();
+    return inTime;
 }
 
 class TEnvironmentVariable
@@ -358,6 +387,11 @@ struct TMalformedCase
     int Line;
 };
 
+void PrintTo(const TMalformedCase& test, std::ostream* out)
+{
+    *out << test.What << " (error on line " << test.Line << ")";
+}
+
 class RegistryMalformed : public ::testing::TestWithParam<TMalformedCase>
 {
 protected:
@@ -497,7 +531,7 @@ TEST_F(Registry, FailedSaveOnAFullDiskLeavesTheOldFile)
     const int code = RunInChild([&] {
         if (::unshare(CLONE_NEWNS) != 0 ||
             ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            ::mount("tunemill-test", disk.c_str(), "tmpfs", 0, "size=64k") != 0)
+            ::mount("tunemill-test", disk.c_str(), "tmpfs", 0, "size=64k,mode=0700") != 0)
             return kChildSkipped;
         const std::string store = disk + "/Tunemill.reg";
         TRegistry registry(store);
@@ -506,7 +540,8 @@ TEST_F(Registry, FailedSaveOnAFullDiskLeavesTheOldFile)
         registry.WriteString("STV_LastDir", "/music");
         const std::string before = ReadFileBytes(store);
         const std::vector<std::string> entries = DirectoryEntries(disk);
-        const std::string expected = "'Long' の設定に失敗しました";
+        const std::string expected =
+            "'Long' の設定に失敗しました (" + store + ": No space left on device)";
 
         // Larger than the disk: the first write is cut short, a later one fails.
         if (ThrownMessage([&] { registry.WriteString("Long", std::string(100000, 'x')); }) !=
@@ -582,6 +617,239 @@ TEST_F(Registry, FirstWriteCreatesPrivateDirectoriesAndLeavesNoTemporaryFile)
     }
     const std::vector<std::string> expected = {"Tunemill.reg", "Tunemill.reg.lock"};
     EXPECT_EQ(DirectoryEntries(configHome + "/LumeskSoft"), expected);
+}
+
+struct TSpecialFileCase
+{
+    const char* What;
+    std::function<void(const std::string&)> Make;
+    std::string Reason;
+};
+
+void PrintTo(const TSpecialFileCase& test, std::ostream* out)
+{
+    *out << test.What;
+}
+
+class RegistrySpecialFile : public Registry, public ::testing::WithParamInterface<TSpecialFileCase>
+{
+};
+
+INSTANTIATE_TEST_SUITE_P(
+    Registry, RegistrySpecialFile,
+    ::testing::Values(TSpecialFileCase{"Fifo",
+                                       [](const std::string& path) {
+                                           Check(::mkfifo(path.c_str(), 0600) == 0, "mkfifo");
+                                       },
+                                       "not a regular file"},
+                      TSpecialFileCase{"Socket", MakeSocket, "not a regular file"},
+                      TSpecialFileCase{"Directory",
+                                       [](const std::string& path) {
+                                           Check(::mkdir(path.c_str(), 0700) == 0, "mkdir");
+                                       },
+                                       "Is a directory"}),
+    [](const auto& info) { return std::string(info.param.What); });
+
+TEST_P(RegistrySpecialFile, AtTheStorePathIsRefusedWithoutBlockingAndKept)
+{
+    GetParam().Make(file);
+    TRegistry store(file);
+    bool opened = true;
+    bool created = true;
+    std::string message;
+    const bool inTime = EndsInTime(
+        [&] {
+            opened = store.OpenKey(kOption, false);
+            created = store.OpenKey(kOption, true);
+            message = ThrownMessage([&] { store.WriteInteger("playMP3", 1); });
+        },
+        [&] { ::close(::open(file.c_str(), O_WRONLY | O_NONBLOCK)); });
+    EXPECT_TRUE(inTime) << "the store blocked in open()";
+    EXPECT_FALSE(opened);
+    EXPECT_FALSE(created);
+    EXPECT_EQ(message, "'playMP3' の設定に失敗しました (" + file + ": " + GetParam().Reason + ")");
+    struct stat facts;
+    ASSERT_EQ(::lstat(file.c_str(), &facts), 0);
+    EXPECT_FALSE(S_ISREG(facts.st_mode));
+    EXPECT_EQ(store.TakeMalformedStore(), std::nullopt);
+}
+
+TEST_F(Registry, LinkedStoreIsWrittenThroughToItsTargetWithItsMode)
+{
+    const std::string dotfiles = dir.File("dotfiles");
+    const std::string config = dir.File("config");
+    ASSERT_EQ(::mkdir(dotfiles.c_str(), 0700), 0);
+    ASSERT_EQ(::mkdir(config.c_str(), 0700), 0);
+    const std::string target = dotfiles + "/Tunemill.reg";
+    struct TCase
+    {
+        const char* What;
+        std::vector<std::pair<std::string, std::string>> Links; // link, points to
+    };
+    const std::vector<TCase> cases = {
+        {"relative", {{file, "dotfiles/Tunemill.reg"}}},
+        {"absolute", {{file, target}}},
+        {"chain",
+         {{file, "config/middle.reg"}, {config + "/middle.reg", "../dotfiles/Tunemill.reg"}}},
+    };
+    int counter = 0;
+    for (const TCase& test : cases) {
+        ::unlink(file.c_str());
+        ::unlink((config + "/middle.reg").c_str());
+        ASSERT_TRUE(WriteFileBytes(target, kHeader));
+        ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+        for (const auto& [link, pointsTo] : test.Links)
+            ASSERT_EQ(::symlink(pointsTo.c_str(), link.c_str()), 0);
+
+        TRegistry store(file);
+        ASSERT_TRUE(store.OpenKey(kOption, true)) << test.What;
+        store.WriteInteger("playMP3", ++counter);
+
+        for (const auto& [link, pointsTo] : test.Links) {
+            struct stat facts;
+            ASSERT_EQ(::lstat(link.c_str(), &facts), 0);
+            EXPECT_TRUE(S_ISLNK(facts.st_mode)) << test.What << ": " << link;
+        }
+        struct stat facts;
+        ASSERT_EQ(::stat(target.c_str(), &facts), 0);
+        EXPECT_EQ(facts.st_mode & 07777, 0640u) << test.What;
+        TRegistry reader(target);
+        ASSERT_TRUE(reader.OpenKey(kOption, false)) << test.What;
+        EXPECT_EQ(reader.ReadInteger("playMP3"), counter) << test.What;
+        EXPECT_EQ(DirectoryEntries(dotfiles), std::vector<std::string>{"Tunemill.reg"})
+            << test.What;
+    }
+}
+
+TEST_F(Registry, PerUserFolderThatOthersOwnOrMayWriteIsRefused)
+{
+    TEnvironmentVariable configVariable("XDG_CONFIG_HOME");
+    const std::string config = dir.File("config");
+    const std::string folder = config + "/LumeskSoft";
+    const std::string elsewhere = dir.File("elsewhere");
+    configVariable.Set(config.c_str());
+    const bool root = ::geteuid() == 0;
+    struct TCase
+    {
+        const char* What;
+        bool NeedsRoot;
+        std::function<void()> Prepare;
+        bool Accepted;
+    };
+    const std::vector<TCase> cases = {
+        {"writable by others", false,
+         [&] {
+             Check(::mkdir(folder.c_str(), 0700) == 0 && ::chmod(folder.c_str(), 0777) == 0,
+                   "folder");
+         },
+         false},
+        {"writable by the group", false,
+         [&] {
+             Check(::mkdir(folder.c_str(), 0700) == 0 && ::chmod(folder.c_str(), 0770) == 0,
+                   "folder");
+         },
+         false},
+        {"owned by another user", true,
+         [&] {
+             Check(::mkdir(folder.c_str(), 0700) == 0 && ::chown(folder.c_str(), 65534, 65534) == 0,
+                   "folder");
+         },
+         false},
+        {"another user's link in a shared folder", true,
+         [&] {
+             Check(::chmod(config.c_str(), 01777) == 0 &&
+                       ::symlink(elsewhere.c_str(), folder.c_str()) == 0 &&
+                       ::lchown(folder.c_str(), 65534, 65534) == 0,
+                   "link");
+         },
+         false},
+        {"the user's own link to a private folder", false,
+         [&] { Check(::symlink(elsewhere.c_str(), folder.c_str()) == 0, "link"); }, true},
+    };
+    for (const TCase& test : cases) {
+        if (test.NeedsRoot && !root)
+            continue;
+        ::rmdir(folder.c_str());
+        ::unlink(folder.c_str());
+        ::unlink((elsewhere + "/Tunemill.reg").c_str());
+        ::unlink((elsewhere + "/Tunemill.reg.lock").c_str());
+        ::rmdir(elsewhere.c_str());
+        ::rmdir(config.c_str());
+        ASSERT_EQ(::mkdir(config.c_str(), 0700), 0);
+        ASSERT_EQ(::mkdir(elsewhere.c_str(), 0700), 0);
+        test.Prepare();
+
+        TRegistry store;
+        const bool opened = store.OpenKey(kOption, true);
+        EXPECT_EQ(opened, test.Accepted) << test.What;
+        EXPECT_EQ(FileExists(folder + "/Tunemill.reg"), test.Accepted) << test.What;
+        if (!test.Accepted) {
+            EXPECT_NE(ThrownMessage([&] { store.WriteInteger("playMP3", 1); }).find(folder),
+                      std::string::npos)
+                << test.What;
+        }
+        ::chmod(config.c_str(), 0700);
+    }
+}
+
+TEST_F(Registry, SaveRemovesOnlyItsOwnTemporaryFilesOlderThanAMinute)
+{
+    const std::string stale = dir.File(".Tunemill.reg.tmp-AbC123");
+    const std::string fresh = dir.File(".Tunemill.reg.tmp-XyZ789");
+    const std::string otherStale = dir.File(".Other.reg.tmp-AbC123");
+    const std::string longerName = dir.File(".Tunemill.reg.tmp-AbC123x");
+    for (const std::string& path : {stale, fresh, otherStale, longerName})
+        ASSERT_TRUE(WriteFileBytes(path, "left by a killed save"));
+    const utimbuf twoMinutesAgo{std::time(nullptr) - 120, std::time(nullptr) - 120};
+    for (const std::string& path : {stale, otherStale, longerName})
+        ASSERT_EQ(::utime(path.c_str(), &twoMinutesAgo), 0);
+
+    TRegistry store(file);
+    ASSERT_TRUE(store.OpenKey(kOption, true));
+    store.WriteInteger("playMP3", 1);
+    const std::vector<std::string> expected = {".Other.reg.tmp-AbC123", ".Tunemill.reg.tmp-AbC123x",
+                                               ".Tunemill.reg.tmp-XyZ789", "Tunemill.reg",
+                                               "Tunemill.reg.lock"};
+    EXPECT_EQ(DirectoryEntries(dir.Path()), expected);
+}
+
+TEST_F(Registry, MalformedStoreThatCannotBeMovedAsideIsStillReported)
+{
+    // Once with the lock file in place and once without: the shared read
+    // needs no lock file, the move aside would have to create it.
+    for (const bool withLockFile : {true, false}) {
+        TTestDir scratch;
+        const std::string folder = scratch.File("store");
+        const std::string store = folder + "/Tunemill.reg";
+        ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+        ASSERT_TRUE(WriteFileBytes(store, "not a store\n"));
+        if (withLockFile) {
+            ASSERT_TRUE(WriteFileBytes(store + ".lock", ""));
+            ASSERT_EQ(::chmod((store + ".lock").c_str(), 0666), 0);
+        }
+        ASSERT_EQ(::chmod(scratch.Path().c_str(), 0755), 0);
+        ASSERT_EQ(::chmod(store.c_str(), 0644), 0);
+        ASSERT_EQ(::chmod(folder.c_str(), 0555), 0);
+        const int code = RunInChild([&] {
+            if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+                return kChildSkipped;
+            TRegistry registry(store);
+            if (registry.OpenKey(kOption, true))
+                return 2;
+            const std::optional<TMalformedStore> found = registry.TakeMalformedStore();
+            if (!found || found->FileName != store || !found->KeptAs.empty())
+                return 3;
+            if (found->Reason.rfind("line 1:", 0) != 0 ||
+                found->Reason.find("could not be moved aside") == std::string::npos)
+                return 4;
+            return 0;
+        });
+        ::chmod(folder.c_str(), 0700);
+        if (code == kChildSkipped)
+            GTEST_SKIP() << "cannot switch to an unprivileged user here";
+        EXPECT_EQ(code, 0) << (withLockFile ? "with" : "without") << " a lock file";
+        EXPECT_EQ(ReadFileBytes(store), "not a store\n");
+    }
 }
 
 } // namespace
