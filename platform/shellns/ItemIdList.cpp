@@ -37,3 +37,50 @@ TItemIdList TItemIdList::FromUntrustedBytes(const void* bytes, size_t size)
         std::memcpy(list.MutableData(), data, length);
     return list;
 }
+
+size_t ItemIdItemCount(TItemIdPosition list)
+{
+    size_t count = 0;
+    for (TItemIdPosition position = list; !IsItemIdEnd(position); position = NextItemId(position))
+        ++count;
+    return count;
+}
+
+size_t ItemIdBytesSize(TItemIdPosition list, size_t maxItems)
+{
+    size_t size = 0;
+    for (size_t i = 0; i < maxItems && !IsItemIdEnd(list + size); ++i)
+        size += ItemIdCount(list + size);
+    return size;
+}
+
+TItemIdList CopyFirstItemId(TItemIdPosition position)
+{
+    if (IsItemIdEnd(position))
+        return {};
+    return JoinItemIdBytes(position, ItemIdCount(position), nullptr, 0);
+}
+
+TItemIdList CopyAllButLastItemId(TItemIdPosition list, TItemIdPosition& last)
+{
+    last = list;
+    for (TItemIdPosition position = list; !IsItemIdEnd(position); position = NextItemId(position))
+        last = position;
+    return JoinItemIdBytes(list, static_cast<size_t>(last - list), nullptr, 0);
+}
+
+TItemIdList JoinItemIdBytes(const uint8_t* first, size_t firstSize, const uint8_t* second,
+                            size_t secondSize)
+{
+    const size_t total = firstSize + secondSize + 2;
+    if (total > UINT16_MAX)
+        return {};
+    TItemIdList list = TItemIdList::Allocate(static_cast<uint16_t>(total));
+    if (!list)
+        return {};
+    if (firstSize != 0)
+        std::memcpy(list.MutableData(), first, firstSize);
+    if (secondSize != 0)
+        std::memcpy(list.MutableData() + firstSize, second, secondSize);
+    return list;
+}

@@ -63,3 +63,43 @@ inline uint16_t ItemIdCount(TItemIdPosition position)
 {
     return static_cast<uint16_t>(position[0] | (position[1] << 8));
 }
+
+// Walkers over lists whose counts are known to be sound (made here, or
+// checked by TItemIdList::FromUntrustedBytes).
+
+/// Whether a position is the terminator.
+inline bool IsItemIdEnd(TItemIdPosition position)
+{
+    return ItemIdCount(position) == 0;
+}
+
+/// The item after the one at `position` (which is not the terminator).
+inline TItemIdPosition NextItemId(TItemIdPosition position)
+{
+    return position + ItemIdCount(position);
+}
+
+/// Whether the list at `position` holds two items or more.
+inline bool HasSeveralItemIds(TItemIdPosition position)
+{
+    return !IsItemIdEnd(position) && !IsItemIdEnd(NextItemId(position));
+}
+
+/// The number of items before the terminator.
+size_t ItemIdItemCount(TItemIdPosition list);
+
+/// The bytes of the first `maxItems` items (all of them by default),
+/// terminator excluded.
+size_t ItemIdBytesSize(TItemIdPosition list, size_t maxItems = SIZE_MAX);
+
+/// A one-item list of the item at `position`; no list at the terminator.
+TItemIdList CopyFirstItemId(TItemIdPosition position);
+
+/// Every item but the last, and where the last one starts in `list`.
+TItemIdList CopyAllButLastItemId(TItemIdPosition list, TItemIdPosition& last);
+
+/// One list of `firstSize` item bytes followed by `secondSize` item bytes
+/// (terminators excluded); no list when the whole would not fit a 16-bit
+/// size.
+TItemIdList JoinItemIdBytes(const uint8_t* first, size_t firstSize, const uint8_t* second,
+                            size_t secondSize);

@@ -73,6 +73,19 @@ TItemIdList EncodeNsItem(const TNsItem& item)
     return list;
 }
 
+TItemIdList EncodeNsItems(const std::vector<TNsItem>& items)
+{
+    std::string bytes;
+    for (const TNsItem& item : items) {
+        TItemIdList one = EncodeNsItem(item);
+        if (!one)
+            return {};
+        bytes.append(reinterpret_cast<const char*>(one.Data()), ItemIdCount(one.Data()));
+    }
+    return JoinItemIdBytes(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), nullptr,
+                           0);
+}
+
 std::optional<TNsItem> DecodeNsItem(TItemIdPosition position)
 {
     if (!position)

@@ -62,6 +62,10 @@ struct TNsItem
 /// 16-bit count or not valid for its kind.
 TItemIdList EncodeNsItem(const TNsItem& item);
 
+/// One list of several items; none when an item cannot be encoded or the
+/// whole would not fit a 16-bit size.
+TItemIdList EncodeNsItems(const std::vector<TNsItem>& items);
+
 /// The item at a position of a list whose counts are known to be sound
 /// (made here, or checked by TItemIdList::FromUntrustedBytes); none for the
 /// terminator, a foreign item, an unknown kind or a name that is not valid

@@ -1,0 +1,121 @@
+#pragma once
+
+#include "platform/shellns/ShellNs.h"
+#include "platform/shellns/ShellNsItems.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+struct TNsEnvironment;
+
+// What the folders of the desktop namespace that are not directories (the
+// desktop, the computer, the network and the trash) share.
+
+inline constexpr const char* kComputerName = "コンピューター";
+inline constexpr const char* kHomeName = "ホーム";
+inline constexpr const char* kNetworkName = "ネットワーク";
+inline constexpr const char* kTrashName = "ゴミ箱";
+inline constexpr const char* kDesktopName = "デスクトップ";
+
+/// `path` without its trailing "/"s; the root keeps its one.
+std::string StripTrailingSlashes(std::string path);
+
+/// The item of a special folder (no name, no facts).
+TNsItem SpecialItem(TNsItemKind kind);
+
+/// A directory's folder that knows its own absolute list, which the data
+/// objects of its selections name as their parent.
+std::shared_ptr<IShellFolder> MakeFsFolder(const std::string& directory, bool mayStall,
+                                           const std::vector<TNsItem>& absolute);
+
+/// Enumerates a list of items made beforehand.
+class TListEnum : public IEnumIDList
+{
+public:
+    explicit TListEnum(std::vector<TNsItem> items) : items_(std::move(items)) {}
+    HRESULT Next(TItemIdList& item) override;
+
+private:
+    std::vector<TNsItem> items_;
+    size_t next_ = 0;
+};
+
+/// Lists of several items are resolved by binding down to the last item's
+/// folder, and the answer for one child comes from the hooks below.
+class TVirtualFolder : public IShellFolder,
+                       public IShellIcon,
+                       public std::enable_shared_from_this<TVirtualFolder>
+{
+public:
+    explicit TVirtualFolder(std::shared_ptr<const TNsEnvironment> environment)
+        : environment_(std::move(environment))
+    {
+    }
+
+    HRESULT ParseDisplayName(QWidget* owner, const std::string& name, TItemIdList& list) override;
+    HRESULT BindToObject(TItemIdPosition list, std::shared_ptr<IShellFolder>& folder) override;
+    HRESULT CompareIDs(int column, TItemIdPosition first, TItemIdPosition second) override;
+    HRESULT GetAttributesOf(std::span<const TItemIdPosition> items, uint32_t& attributes) override;
+    HRESULT GetUIObjectOf(QWidget* owner, std::span<const TItemIdPosition> items,
+                          std::shared_ptr<IDropTarget>& target) override;
+    HRESULT GetUIObjectOf(QWidget* owner, std::span<const TItemIdPosition> items,
+                          std::shared_ptr<IDataObject>& data) override;
+    HRESULT GetUIObjectOf(QWidget* owner, std::span<const TItemIdPosition> items,
+                          std::shared_ptr<IExtractIcon>& extractor) override;
+    HRESULT GetUIObjectOf(QWidget* owner, std::span<const TItemIdPosition> items,
+                          std::shared_ptr<IContextMenu>& menu) override;
+    HRESULT GetDisplayNameOf(TItemIdPosition item, uint32_t flags, std::string& name) override;
+    HRESULT SetNameOf(QWidget* owner, TItemIdPosition item, const std::string& newName,
+                      uint32_t flags, TItemIdList* newItem) override;
+    HRESULT GetDataFromIDList(TItemIdPosition item, TWin32FindData& data) override;
+    std::shared_ptr<IShellIcon> QueryShellIcon() override;
+    HRESULT GetIconOf(TItemIdPosition item, uint32_t flags, int& index) override;
+
+protected:
+    const TNsEnvironment& Environment() const { return *environment_; }
+    const std::shared_ptr<const TNsEnvironment>& SharedEnvironment() const { return environment_; }
+
+    /// Whether an item is of a kind that this folder holds.
+    virtual bool Owns(const TNsItem& item) const = 0;
+    virtual HRESULT BindChild(const TNsItem& item, TItemIdPosition position,
+                              std::shared_ptr<IShellFolder>& folder) = 0;
+    /// Negative, zero or positive; bytes break the ties afterwards.
+    virtual int CompareChildren(int column, const TNsItem& first, const TNsItem& second) = 0;
+    virtual HRESULT ChildAttributes(const TNsItem& item, TItemIdPosition position, uint32_t asked,
+                                    uint32_t& attributes) = 0;
+    virtual HRESULT ChildDisplayName(const TNsItem& item, TItemIdPosition position, uint32_t flags,
+                                     std::string& name) = 0;
+    virtual HRESULT OwnDisplayName(uint32_t flags, std::string& name) = 0;
+    virtual int ChildIcon(const TNsItem& item, bool open) = 0;
+    virtual HRESULT ChildData(const TNsItem&, TItemIdPosition, TWin32FindData&)
+    {
+        return E_INVALIDARG;
+    }
+    /// The folder that answers for Entry children; null when there are none.
+    virtual std::shared_ptr<IShellFolder> EntryFolder() { return nullptr; }
+
+    /// Runs `call` in the folder of the last item of a list of several.
+    template <class Call> HRESULT InParent(TItemIdPosition list, Call&& call)
+    {
+        TItemIdPosition last = nullptr;
+        const TItemIdList parentList = CopyAllButLastItemId(list, last);
+        if (!parentList)
+            return E_OUTOFMEMORY;
+        std::shared_ptr<IShellFolder> parent;
+        const HRESULT bound = BindToObject(parentList.Data(), parent);
+        if (FAILED(bound))
+            return bound;
+        if (!parent)
+            return E_FAIL;
+        // `last` points into the caller's list, which outlives this call.
+        return call(*parent, last);
+    }
+
+private:
+    template <class Interface>
+    HRESULT UIObjectOf(QWidget* owner, std::span<const TItemIdPosition> items,
+                       std::shared_ptr<Interface>& object);
+
+    std::shared_ptr<const TNsEnvironment> environment_;
+};
