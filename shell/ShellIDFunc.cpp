@@ -12,21 +12,27 @@ TItemIdList ShAllocIdList(uint16_t size)
     return TItemIdList::Allocate(size);
 }
 
+// Sums are taken wide and refused when they do not fit: a wrapped size would
+// copy a truncated list or overrun a block too small for its bytes.
 uint16_t ShFirstItemSize(TItemIdPosition list)
 {
     if (list == nullptr || ItemIdCount(list) == 0)
         return 0;
-    return static_cast<uint16_t>(ItemIdCount(list) + 2);
+    const size_t size = size_t{ItemIdCount(list)} + 2;
+    return size > UINT16_MAX ? 0 : static_cast<uint16_t>(size);
 }
 
 uint16_t ShIdListSize(TItemIdPosition list)
 {
     if (list == nullptr)
         return 0;
-    uint16_t size = 2;
-    for (TItemIdPosition item = list; ItemIdCount(item) != 0; item += ItemIdCount(item))
-        size = static_cast<uint16_t>(size + ItemIdCount(item));
-    return size;
+    size_t size = 2;
+    for (TItemIdPosition item = list; ItemIdCount(item) != 0; item += ItemIdCount(item)) {
+        size += ItemIdCount(item);
+        if (size > UINT16_MAX)
+            return 0;
+    }
+    return static_cast<uint16_t>(size);
 }
 
 TItemIdPosition ShNextItem(TItemIdPosition position)
@@ -59,6 +65,8 @@ TItemIdList ShCopyIdList(TItemIdPosition list)
     if (list == nullptr)
         return {};
     const uint16_t size = ShIdListSize(list);
+    if (size == 0)
+        return {};
     TItemIdList copy = ShAllocIdList(size);
     if (copy)
         std::memcpy(copy.MutableData(), list, size);
@@ -69,11 +77,11 @@ TItemIdList ShConcatIdLists(TItemIdPosition first, TItemIdPosition second)
 {
     if (first == nullptr || second == nullptr)
         return {};
-    const size_t firstItems = ShIdListSize(first) - 2u;
+    const size_t firstSize = ShIdListSize(first);
     const size_t secondSize = ShIdListSize(second);
-    // A sum past 16 bits would wrap to a block too small for the bytes.
-    if (firstItems + secondSize > UINT16_MAX)
+    if (firstSize == 0 || secondSize == 0 || firstSize - 2 + secondSize > UINT16_MAX)
         return {};
+    const size_t firstItems = firstSize - 2;
     TItemIdList joined = ShAllocIdList(static_cast<uint16_t>(firstItems + secondSize));
     if (joined) {
         std::memcpy(joined.MutableData(), first, firstItems);

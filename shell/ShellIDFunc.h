@@ -10,18 +10,20 @@
 
 // Functions that take item identifier lists apart and build them from their
 // bytes. None of them throws; "no list" in gives the empty answer stated.
-// Sizes are 16-bit, as in the list format. A returned list is new and the
-// caller's; inputs are left as they are unless said otherwise.
+// Sizes are 16-bit, as in the list format: a size that would not fit is
+// answered 0 and the list is refused (no copy). A returned list is new and
+// the caller's; inputs are left as they are unless said otherwise.
 
 /// Frees the list and leaves the holder empty; an empty holder is fine.
 void ShFreeIdList(TItemIdList& list);
 /// A zero-filled block of `size` bytes; no list when memory runs out.
 TItemIdList ShAllocIdList(uint16_t size);
 
-/// 0 for no list or an empty one; else the first item's count plus the two
-/// bytes of a terminator.
+/// 0 for no list, an empty one or a first item too long to be copied; else
+/// the first item's count plus the two bytes of a terminator.
 uint16_t ShFirstItemSize(TItemIdPosition list);
-/// 0 for no list; else every item's count plus the terminator's two bytes.
+/// 0 for no list or one past 16 bits; else every item's count plus the
+/// terminator's two bytes.
 uint16_t ShIdListSize(TItemIdPosition list);
 /// The position after the item at `position` (no test for the terminator:
 /// only call it on an item).
