@@ -1,8 +1,10 @@
 #include "platform/mounts/Mounts.h"
 
 #include "platform/core/PathCodec.h"
+#include "platform/core/Posix.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <dirent.h>
 #include <fstream>
@@ -10,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -86,7 +89,10 @@ bool IsPlumbingType(const std::string& type)
 
 bool TMount::MayStall() const
 {
-    return Kind == TMountKind::Network || FileSystemType.starts_with("fuse");
+    // fuseblk serves a local block device (NTFS, exFAT sticks) and answers
+    // as fast as the device does.
+    return Kind == TMountKind::Network ||
+           (FileSystemType.starts_with("fuse") && FileSystemType != "fuseblk");
 }
 
 const TMountSources& MountSources()
@@ -198,6 +204,62 @@ const TMount* MountOfPath(const std::vector<TMount>& mounts, const std::string& 
             best = &mount;
     }
     return best;
+}
+
+bool PathMayStall(const std::vector<TMount>& mounts, const std::string& path)
+{
+    if (!path.starts_with('/'))
+        return false;
+    // Components still to walk, the next one last, so that a link's target
+    // goes in front of what followed the link.
+    std::vector<std::string> pending;
+    const auto pushComponents = [&pending](std::string_view text) {
+        std::vector<std::string> components;
+        for (size_t start = 0; start <= text.size();) {
+            const size_t slash = std::min(text.find('/', start), text.size());
+            if (slash > start)
+                components.emplace_back(text.substr(start, slash - start));
+            start = slash + 1;
+        }
+        pending.insert(pending.end(), components.rbegin(), components.rend());
+    };
+    pushComponents(path);
+
+    // The kernel's own bound; past it the rest is taken as written.
+    constexpr int kMaxLinks = 40;
+    int links = 0;
+    std::string resolved = "/";
+    while (!pending.empty()) {
+        const std::string component = std::move(pending.back());
+        pending.pop_back();
+        if (component == ".")
+            continue;
+        if (component == "..") {
+            // `resolved` holds no links, so its text parent is the real one.
+            resolved.resize(std::max<size_t>(resolved.rfind('/'), 1));
+            continue;
+        }
+        std::string candidate = JoinPath(resolved, component);
+        const TMount* mount = MountOfPath(mounts, candidate);
+        if (mount == nullptr)
+            return false;
+        // Asking a stalled server whether this is a link would stall too.
+        if (mount->MayStall())
+            return true;
+        char target[PATH_MAX];
+        const ssize_t length =
+            links < kMaxLinks ? readlink(candidate.c_str(), target, sizeof target) : -1;
+        if (length <= 0 || static_cast<size_t>(length) >= sizeof target) {
+            resolved = std::move(candidate);
+            continue;
+        }
+        ++links;
+        if (target[0] == '/')
+            resolved = "/";
+        pushComponents({target, static_cast<size_t>(length)});
+    }
+    const TMount* mount = MountOfPath(mounts, resolved);
+    return mount && mount->MayStall();
 }
 
 std::string DecodeUdevName(const std::string& name)

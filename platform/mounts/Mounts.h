@@ -27,7 +27,8 @@ struct TMount
 
     bool IsRemovable() const { return Kind == TMountKind::Removable || Kind == TMountKind::CdRom; }
     /// Network and user-space (FUSE) file systems may stall: callers must
-    /// not look inside them on the UI thread.
+    /// not look inside them on the UI thread. fuseblk (a local device behind
+    /// FUSE) does not.
     bool MayStall() const;
 };
 
@@ -61,6 +62,14 @@ TMountKind ClassifyMount(const std::string& fileSystemType, const std::string& m
 /// The mount that holds a path: the longest mount point that prefixes it at
 /// a "/" boundary; null when none does.
 const TMount* MountOfPath(const std::vector<TMount>& mounts, const std::string& path);
+
+/// Whether looking at `path` may stall the caller: whether the mount that
+/// holds it may (TMount::MayStall), the path's symbolic links resolved.
+/// Links are resolved against `mounts`, one component at a time, and only
+/// where the component lies on a mount that cannot stall, so a stalled
+/// server is never asked; no path is examined for its device. A relative
+/// path, or one that no mount holds, does not stall.
+bool PathMayStall(const std::vector<TMount>& mounts, const std::string& path);
 
 /// Decodes the "\xHH" escapes of udev link names ("My\x20Disk").
 std::string DecodeUdevName(const std::string& name);

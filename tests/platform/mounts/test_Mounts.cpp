@@ -3,9 +3,13 @@
 #include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
+
+#include <cctype>
+#include <ostream>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -152,6 +156,74 @@ TEST(MountsOfPaths, LongestMountPointAtASeparatorHoldsThePath)
     }
     EXPECT_EQ(MountOfPath(mounts, "relative/path"), nullptr);
 }
+
+struct TStallCase
+{
+    const char* path; // below the test directory
+    bool mayStall;
+};
+
+void PrintTo(const TStallCase& c, std::ostream* out)
+{
+    *out << c.path;
+}
+
+// Mount points are plain directories of the test directory, named in a
+// table of their own, so nothing here can stall for real.
+class PathsThatMayStall : public ::testing::TestWithParam<TStallCase>
+{
+protected:
+    PathsThatMayStall()
+    {
+        for (const char* directory : {"local", "local/deep", "nas", "nas/music", "stick", "gvfs"})
+            Check(mkdir(dir.File(directory).c_str(), 0755) == 0, directory);
+        const std::pair<const char*, std::string> links[] = {
+            {"Music", "nas/music"},   {"chain", "Music"},   {"absolute", dir.File("nas")},
+            {"back", "local/../nas"}, {"toLocal", "local"}, {"nas/toLocal", "../local"},
+            {"local/up", "../gvfs"},  {"loop", "loop"},     {"onStick", "stick"},
+        };
+        for (const auto& [name, target] : links)
+            Check(symlink(target.c_str(), dir.File(name).c_str()) == 0, name);
+        const std::pair<const char*, const char*> table[] = {
+            {"/", "ext4"},
+            {"nas", "nfs4"},
+            {"stick", "fuseblk"},
+            {"gvfs", "fuse.gvfsd-fuse"},
+        };
+        for (const auto& [mountPoint, type] : table) {
+            TMount mount;
+            mount.MountPoint = std::string(mountPoint) == "/" ? "/" : dir.File(mountPoint);
+            mount.FileSystemType = type;
+            mount.Kind = type == std::string("nfs4") ? TMountKind::Network : TMountKind::Fixed;
+            mounts.push_back(mount);
+        }
+    }
+
+    TTestDir dir;
+    std::vector<TMount> mounts;
+};
+
+TEST_P(PathsThatMayStall, AnswerComesFromTheMountOfTheResolvedPath)
+{
+    EXPECT_EQ(PathMayStall(mounts, dir.File(GetParam().path)), GetParam().mayStall);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Links, PathsThatMayStall,
+    ::testing::Values(TStallCase{"local/deep", false}, TStallCase{"nas/a.mp3", true},
+                      TStallCase{"Music", true}, TStallCase{"Music/album/a.mp3", true},
+                      TStallCase{"chain", true}, TStallCase{"absolute/a.mp3", true},
+                      TStallCase{"back", true}, TStallCase{"toLocal/deep", false},
+                      TStallCase{"nas/toLocal", true}, TStallCase{"local/up/x", true},
+                      TStallCase{"local/deep/../../Music", true}, TStallCase{"stick/a.mp3", false},
+                      TStallCase{"onStick", false}, TStallCase{"gvfs/a.mp3", true},
+                      TStallCase{"loop", false}, TStallCase{"missing/a.mp3", false}),
+    [](const ::testing::TestParamInfo<TStallCase>& info) {
+        std::string name;
+        for (const char* c = info.param.path; *c; ++c)
+            name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+        return name;
+    });
 
 TEST(MountsUdevNames, EscapesAreDecoded)
 {
