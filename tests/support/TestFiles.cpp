@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <system_error>
 #include <unistd.h>
 #include <vector>
@@ -94,6 +95,24 @@ void MakeSocket(const std::string& path)
     const bool bound = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
     close(fd);
     Check(bound, "bind " + path);
+}
+
+int RunInChild(const std::function<int()>& body)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        int code = 100;
+        try {
+            code = body();
+        } catch (...) {
+            code = 101;
+        }
+        ::_exit(code);
+    }
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
 }
 
 TLocalZone::TLocalZone(const char* zone)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 // Small file helpers shared by the test layers.
@@ -35,6 +36,9 @@ size_t CountOccurrences(const std::string& text, const std::string& part);
 
 /// Throws std::system_error with errno when a set-up call failed.
 void Check(bool ok, const std::string& what);
+/// Runs body in a forked child that never returns into the test framework;
+/// its exit code, or -1 when it died (an alarm set in body ends a hang).
+int RunInChild(const std::function<int()>& body);
 /// Creates a Unix socket file (bound, then closed) at `path`.
 void MakeSocket(const std::string& path);
 
