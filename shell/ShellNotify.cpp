@@ -4,6 +4,7 @@
 #include "shell/ShellUtils.h"
 
 #include <algorithm>
+#include <optional>
 #include <span>
 #include <sys/stat.h>
 #include <utility>
@@ -12,19 +13,43 @@ namespace {
 
 // Slot 0 of both runs is the thread's terminate event, which StopAll signals
 // as well as ShutDown.
-constexpr int kTerminateSlot = 0;
+constexpr size_t kTerminateSlot = 0;
 // Directory watcher.
-constexpr int kDeviceSlot = 1;
-constexpr int kListChangedSlot = 2;
-constexpr int kFirstNotificationSlot = 3;
+constexpr size_t kDeviceSlot = 1;
+constexpr size_t kListChangedSlot = 2;
+constexpr size_t kFirstNotificationSlot = 3;
 // Files watcher.
-constexpr int kDirectoryChangedSlot = 1;
-constexpr int kWatchSlot = 2;
+constexpr size_t kDirectoryChangedSlot = 1;
+constexpr size_t kWatchSlot = 2;
+constexpr size_t kMountTableSlot = 3;
+
+/// The directory a path names now; none when it names no directory.
+std::optional<std::pair<dev_t, ino_t>> DirectoryIdentity(const std::string& path)
+{
+    struct stat facts;
+    if (path.empty() || stat(path.c_str(), &facts) != 0 || !S_ISDIR(facts.st_mode))
+        return std::nullopt;
+    return std::pair(facts.st_dev, facts.st_ino);
+}
 
 bool IsExistingDirectory(const std::string& path)
 {
-    struct stat facts;
-    return !path.empty() && stat(path.c_str(), &facts) == 0 && S_ISDIR(facts.st_mode);
+    return DirectoryIdentity(path).has_value();
+}
+
+/// The nearest directory above `path` that exists ("/" at the latest).
+std::string NearestExistingAncestor(std::string path)
+{
+    for (;;) {
+        while (path.size() > 1 && path.back() == '/')
+            path.pop_back();
+        const size_t slash = path.rfind('/');
+        if (slash == std::string::npos || slash == 0)
+            return "/";
+        path.resize(slash);
+        if (IsExistingDirectory(path))
+            return path;
+    }
 }
 
 // The folder tree's names, as the watcher keeps them. Case is ignored for
@@ -62,7 +87,10 @@ TShDirWatcher::TShDirWatcher(const std::vector<std::string>& directories, uint32
     Start();
 }
 
-TShDirWatcher::~TShDirWatcher() = default;
+TShDirWatcher::~TShDirWatcher()
+{
+    TerminateAndWait();
+}
 
 void TShDirWatcher::SetDirectories(const std::vector<std::string>* directories)
 {
@@ -149,43 +177,33 @@ void TShDirWatcher::Execute()
     // A directory that is deleted, moved or unmounted cannot be re-armed: its
     // slot stays quiet until the next rebuild drops it. Its end still counts
     // as a change, so the tree hears of it.
-    const auto rearm = [&](int slot) {
-        if (!notifications[static_cast<size_t>(slot - kFirstNotificationSlot)]->FindNext())
-            slots[static_cast<size_t>(slot)] = nullptr;
-    };
-
-    // WAIT_TIMEOUT is a large number too.
-    const auto isNotification = [&](int result) {
-        return result >= kFirstNotificationSlot && static_cast<size_t>(result) < slots.size();
+    const auto rearm = [&](size_t slot) {
+        if (!notifications[slot - kFirstNotificationSlot]->FindNext())
+            slots[slot] = nullptr;
     };
 
     rebuild();
+    // A change waits out its quiet time across device notices and new lists:
+    // the tree hears of it once the quiet time has passed after them.
+    bool changePending = false;
     for (;;) {
-        int result = WaitForMultiple(slots, INFINITE);
-        if (isNotification(result)) {
-            do {
-                rearm(result);
-                result = WaitForMultiple(slots, kChangeQuietMs);
-            } while (isNotification(result));
-            if (result == WAIT_TIMEOUT) {
-                ReportChange();
-                continue;
-            }
-        }
-        switch (result) {
-        case kTerminateSlot:
+        const TWaitResult result =
+            WaitForMultiple(slots, changePending ? kChangeQuietMs : INFINITE);
+        if (result == WAIT_TIMEOUT) {
+            changePending = false;
+            ReportChange();
+        } else if (result == WAIT_FAILED) {
+            throw TSystemCallError("waiting for directory changes failed");
+        } else if (result.Index >= kFirstNotificationSlot) {
+            rearm(result.Index);
+            changePending = true;
+        } else if (result.Index == kTerminateSlot) {
             return;
-        case kDeviceSlot:
+        } else if (result.Index == kDeviceSlot) {
             if (SettleDevice() == TAfterWait::Leave)
                 return;
-            break;
-        case kListChangedSlot:
+        } else if (result.Index == kListChangedSlot) {
             rebuild();
-            break;
-        case WAIT_FAILED:
-            throw TSystemCallError("waiting for directory changes failed");
-        default:
-            break;
         }
     }
 }
@@ -196,8 +214,8 @@ TShDirWatcher::TAfterWait TShDirWatcher::SettleDevice()
 {
     TWaitable* const slots[] = {&TerminateEvent(), &deviceEvent_};
     for (;;) {
-        const int result = WaitForMultiple(slots, kDeviceQuietMs);
-        if (result == kTerminateSlot)
+        const TWaitResult result = WaitForMultiple(slots, kDeviceQuietMs);
+        if (result == WaitSlot(kTerminateSlot))
             return TAfterWait::Leave;
         if (result == WAIT_TIMEOUT)
             break;
@@ -241,7 +259,10 @@ TShFilesWatcher::TShFilesWatcher(const std::string& directory, uint32_t notifyFi
     Start();
 }
 
-TShFilesWatcher::~TShFilesWatcher() = default;
+TShFilesWatcher::~TShFilesWatcher()
+{
+    TerminateAndWait();
+}
 
 // There is no suspended state to test for: the thread always runs from
 // creation on.
@@ -249,7 +270,8 @@ void TShFilesWatcher::SetDirectory(const std::string& path)
 {
     {
         std::lock_guard guard(lock_);
-        if (path == directory_)
+        // The same path again looks anew once the directory went away.
+        if (path == directory_ && watchingDirectory_)
             return;
         directory_ = IsExistingDirectory(path) ? path : std::string();
     }
@@ -268,15 +290,31 @@ std::string TShFilesWatcher::Directory() const
     return directory_;
 }
 
-std::unique_ptr<TChangeNotification> TShFilesWatcher::OpenWatch(TInotify& inotify)
+// A directory that is missing (removed, renamed away, or never made yet
+// under a name given at creation) is waited for on its nearest existing
+// ancestor: a new sub-directory there may be it, or lead to it.
+std::unique_ptr<TChangeNotification> TShFilesWatcher::OpenWatch(TInotify& inotify,
+                                                                TIdentity& identity)
 {
     const std::string directory = Directory();
-    if (!IsExistingDirectory(directory))
-        return nullptr;
-    auto watch = TChangeNotification::FindFirst(inotify, directory, notifyFilter_);
-    if (watch)
+    identity = DirectoryIdentity(directory);
+    std::unique_ptr<TChangeNotification> watch;
+    if (identity)
+        watch = TChangeNotification::FindFirst(inotify, directory, notifyFilter_);
+    if (!watch)
+        identity.reset();
+    {
+        std::lock_guard guard(lock_);
+        watchingDirectory_ = watch != nullptr;
+    }
+    if (watch) {
         ++watchCount_;
-    return watch;
+        return watch;
+    }
+    if (directory.empty())
+        return nullptr;
+    return TChangeNotification::FindFirst(inotify, NearestExistingAncestor(directory),
+                                          FILE_NOTIFY_CHANGE_DIR_NAME);
 }
 
 void TShFilesWatcher::Execute()
@@ -284,42 +322,49 @@ void TShFilesWatcher::Execute()
     TInotify inotify;
     if (!inotify.IsValid())
         throw TSystemCallError("inotify_init1 failed");
+    // A medium mounted again on the directory's path (or over it) hides the
+    // directory watched so far: every mount change looks at the path again.
+    TMountTableChange mountTable;
 
-    std::unique_ptr<TChangeNotification> watch = OpenWatch(inotify);
+    TIdentity watched;
+    std::unique_ptr<TChangeNotification> watch = OpenWatch(inotify, watched);
     const auto reopen = [&] {
         watch.reset();
-        watch = OpenWatch(inotify);
+        watch = OpenWatch(inotify, watched);
+    };
+    // The directory going, coming back or being mounted over counts as a
+    // change of what it holds.
+    bool changePending = false;
+    const auto follow = [&] {
+        const TIdentity before = watched;
+        reopen();
+        changePending = changePending || watched != before;
     };
     for (;;) {
         // With no watch its slot is null and never signalled.
-        TWaitable* const slots[] = {&TerminateEvent(), &directoryChangedEvent_, watch.get()};
-        int result = WaitForMultiple(slots, INFINITE);
-        if (result == kWatchSlot) {
-            do {
-                // A directory that went away is looked at anew, like a new
-                // directory: it is not watched until it exists again.
-                if (!watch->FindNext()) {
-                    result = kDirectoryChangedSlot;
-                    break;
-                }
-                result = WaitForMultiple(slots, kChangeQuietMs);
-            } while (result == kWatchSlot);
-            if (result == WAIT_TIMEOUT) {
-                ReportChange();
-                reopen();
-                continue;
-            }
-        }
-        switch (result) {
-        case kTerminateSlot:
-            return;
-        case kDirectoryChangedSlot:
+        TWaitable* const slots[] = {&TerminateEvent(), &directoryChangedEvent_, watch.get(),
+                                    &mountTable};
+        const TWaitResult result =
+            WaitForMultiple(slots, changePending ? kChangeQuietMs : INFINITE);
+        if (result == WAIT_TIMEOUT) {
+            changePending = false;
+            ReportChange();
             reopen();
-            break;
-        case WAIT_FAILED:
+        } else if (result == WAIT_FAILED) {
             throw TSystemCallError("waiting for file changes failed");
-        default:
-            break;
+        } else if (result.Index == kTerminateSlot) {
+            return;
+        } else if (result.Index == kDirectoryChangedSlot) {
+            changePending = false;
+            reopen();
+        } else if (result.Index == kWatchSlot) {
+            if (watched && watch->FindNext())
+                changePending = true;
+            else
+                follow();
+        } else if (result.Index == kMountTableSlot) {
+            if (DirectoryIdentity(Directory()) != watched)
+                follow();
         }
     }
 }

@@ -7,7 +7,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <sys/types.h>
+#include <utility>
 #include <vector>
 
 // The watcher threads of the browsing controls. Each waits on its change
@@ -103,6 +106,10 @@ private:
 /// Watches one directory (not its sub-directories) and reports it after
 /// 2000 ms without a further change. The file list runs two: names
 /// (FILE_NAME | DIR_NAME) and contents (ATTRIBUTES | SIZE | LAST_WRITE).
+/// A directory that goes away (removed, renamed, unmounted) while the
+/// watcher still names it is watched again when it returns, also when a
+/// medium is mounted on its path again; its going and its return are
+/// reported as changes.
 class TShFilesWatcher final : public TThread
 {
 public:
@@ -117,8 +124,9 @@ public:
                     TChangeHandler changeHandler);
 
     /// Nothing happens when `path` equals the current directory byte for
-    /// byte; otherwise the watch moves to `path` when it is an existing
-    /// directory, else the watcher idles with no directory. UI thread.
+    /// byte and that directory is being watched; otherwise the watch moves
+    /// to `path` when it is an existing directory, else the watcher idles
+    /// with no directory. UI thread.
     void SetDirectory(const std::string& path);
 
     /// Clears the handler and tells the thread to stop; it then frees
@@ -137,13 +145,17 @@ protected:
 private:
     ~TShFilesWatcher() override;
 
-    std::unique_ptr<TChangeNotification> OpenWatch(TInotify& inotify);
+    /// The device and inode of the directory watched; none while it is
+    /// missing.
+    using TIdentity = std::optional<std::pair<dev_t, ino_t>>;
+    std::unique_ptr<TChangeNotification> OpenWatch(TInotify& inotify, TIdentity& identity);
     void ReportChange();
 
     const uint32_t notifyFilter_;
     TEvent directoryChangedEvent_{false, false};
     mutable TLock lock_;
-    std::string directory_;        // guarded by lock_
-    TChangeHandler changeHandler_; // UI thread only
+    std::string directory_;          // guarded by lock_
+    bool watchingDirectory_ = false; // guarded by lock_
+    TChangeHandler changeHandler_;   // UI thread only
     std::atomic<int> watchCount_{0};
 };

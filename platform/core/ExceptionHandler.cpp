@@ -1,8 +1,8 @@
 #include "platform/core/ExceptionHandler.h"
 
+#include "platform/core/UiThreadCalls.h"
+
 #include <QCoreApplication>
-#include <QMetaObject>
-#include <QThread>
 #include <cstdio>
 #include <mutex>
 
@@ -28,6 +28,7 @@ void Report(const QString& message)
 
 void SetErrorReporter(TErrorReporter reporter)
 {
+    PrepareUiThreadCalls();
     std::lock_guard lock(gMutex);
     gReporter = std::move(reporter);
 }
@@ -47,11 +48,12 @@ QString ExceptionMessage(std::exception_ptr error)
 void HandleException(std::exception_ptr error)
 {
     const QString message = ExceptionMessage(error);
-    QCoreApplication* application = QCoreApplication::instance();
-    if (application == nullptr || QThread::currentThread() == application->thread()) {
+    if (QCoreApplication::instance() == nullptr || IsUiThread()) {
         Report(message);
         return;
     }
-    QMetaObject::invokeMethod(
-        application, [message] { Report(message); }, Qt::QueuedConnection);
+    // Without a hand-over nobody installed a reporter from the UI thread;
+    // the message still goes somewhere.
+    if (!PostToUiThread([message] { Report(message); }))
+        std::fprintf(stderr, "%s\n", message.toUtf8().constData());
 }

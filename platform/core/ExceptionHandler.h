@@ -10,8 +10,10 @@
 
 using TErrorReporter = std::function<void(const QString& message)>;
 
-/// Installs the reporter; call on the UI thread. An empty reporter restores
-/// the default, which writes the message to standard error.
+/// Installs the reporter; call on the UI thread, which also makes the
+/// hand-over that brings other threads' reports there (UiThreadCalls). An
+/// empty reporter restores the default, which writes the message to
+/// standard error.
 void SetErrorReporter(TErrorReporter reporter);
 
 /// The message text of an exception: what() of a std::exception as UTF-8,
@@ -19,5 +21,7 @@ void SetErrorReporter(TErrorReporter reporter);
 QString ExceptionMessage(std::exception_ptr error);
 
 /// Reports an exception. On the UI thread the reporter runs at once; on any
-/// other thread the report is queued to the UI thread and this returns.
+/// other thread the report is queued to the UI thread, behind the calls
+/// handed over before it, and this returns (with no hand-over made, the
+/// message goes to standard error from here).
 void HandleException(std::exception_ptr error);

@@ -1,10 +1,9 @@
 #include "platform/kernel/Kernel.h"
 
 #include "platform/core/ExceptionHandler.h"
+#include "platform/core/UiThreadCalls.h"
 
 #include <QCoreApplication>
-#include <QObject>
-#include <QSocketNotifier>
 #include <QThread>
 #include <algorithm>
 #include <cerrno>
@@ -13,9 +12,11 @@
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -86,7 +87,7 @@ void TEvent::Acquire()
 // ---------------------------------------------------------------------------
 // The wait
 
-int WaitForMultiple(std::span<TWaitable* const> slots, int timeoutMs)
+TWaitResult WaitForMultiple(std::span<TWaitable* const> slots, int timeoutMs)
 {
     using Clock = std::chrono::steady_clock;
     const bool infinite = timeoutMs < 0;
@@ -103,7 +104,8 @@ int WaitForMultiple(std::span<TWaitable* const> slots, int timeoutMs)
                                        [fd](const pollfd& entry) { return entry.fd == fd; });
         if (known)
             continue;
-        descriptors.push_back({fd, POLLIN, 0});
+        descriptors.push_back(
+            {fd, static_cast<short>(slot->SignalsByPriority() ? POLLPRI : POLLIN), 0});
         absorbers.push_back(slot);
     }
 
@@ -113,7 +115,7 @@ int WaitForMultiple(std::span<TWaitable* const> slots, int timeoutMs)
             TWaitable* slot = slots[index];
             if (slot != nullptr && slot->IsSignalled()) {
                 slot->Acquire();
-                return static_cast<int>(index);
+                return WaitSlot(index);
             }
         }
         if (infinite && descriptors.empty())
@@ -154,7 +156,7 @@ int WaitForMultiple(std::span<TWaitable* const> slots, int timeoutMs)
                 return WAIT_FAILED;
             // One absorb per descriptor: a shared inotify descriptor reads its
             // queue once and hands each event to every notification.
-            if (events & (POLLIN | POLLERR | POLLHUP))
+            if (events & (POLLIN | POLLPRI | POLLERR | POLLHUP))
                 absorbers[index]->Absorb();
         }
     }
@@ -182,6 +184,11 @@ uint32_t WatchMask(uint32_t filter)
 }
 
 } // namespace
+
+TMountTableChange::TMountTableChange()
+    : fd_(open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC | O_NONBLOCK))
+{
+}
 
 TInotify::TInotify() : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
 
@@ -228,7 +235,8 @@ void TInotify::ReadEvents()
             // so an event goes to every notification of that descriptor.
             for (TChangeNotification* notification : notifications_) {
                 if (notification->watch_ == event->wd)
-                    notification->Notice(event->mask);
+                    notification->Notice(event->mask, event->len > 0 ? std::string_view(event->name)
+                                                                     : std::string_view());
             }
         }
     }
@@ -251,9 +259,14 @@ TChangeNotification::FindFirst(TInotify& inotify, const std::string& directory, 
 
 TChangeNotification::TChangeNotification(TInotify& inotify, std::string directory, int watch,
                                          uint32_t filter)
-    : inotify_(&inotify), directory_(std::move(directory)), watch_(watch), filter_(filter)
+    : inotify_(&inotify), directory_(std::move(directory)), watch_(watch), filter_(filter),
+      tellsFolderLinks_(((filter & FILE_NOTIFY_CHANGE_FILE_NAME) != 0) !=
+                        ((filter & FILE_NOTIFY_CHANGE_DIR_NAME) != 0))
 {
     inotify_->Attach(this);
+    // After the watch was added, so that a link made meanwhile is in one of
+    // the two or in both.
+    ReadFolderLinks();
 }
 
 TChangeNotification::~TChangeNotification()
@@ -289,7 +302,49 @@ void TChangeNotification::Absorb()
         inotify_->ReadEvents();
 }
 
-void TChangeNotification::Notice(uint32_t mask)
+namespace {
+
+// Follows the link for the second look: a link to a directory is listed as
+// a directory. Neither look opens anything.
+bool IsFolderLink(int directoryFd, const char* name)
+{
+    struct stat facts;
+    return fstatat(directoryFd, name, &facts, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(facts.st_mode) &&
+           fstatat(directoryFd, name, &facts, 0) == 0 && S_ISDIR(facts.st_mode);
+}
+
+} // namespace
+
+void TChangeNotification::ReadFolderLinks()
+{
+    folderLinks_.clear();
+    if (!tellsFolderLinks_)
+        return;
+    TDirectoryReader reader(directory_);
+    if (!reader.IsOpen())
+        return;
+    while (const dirent* entry = reader.Next()) {
+        if ((entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) &&
+            IsFolderLink(reader.Fd(), entry->d_name))
+            folderLinks_.emplace(entry->d_name);
+    }
+}
+
+bool TChangeNotification::IsFolderLinkEvent(std::string_view name)
+{
+    if (name.empty())
+        return false;
+    const auto known = folderLinks_.find(name);
+    const bool was = known != folderLinks_.end();
+    const bool is = IsFolderLink(AT_FDCWD, JoinPath(directory_, name).c_str());
+    if (was && !is)
+        folderLinks_.erase(known);
+    else if (is && !was)
+        folderLinks_.emplace(name);
+    return was || is;
+}
+
+void TChangeNotification::Notice(uint32_t mask, std::string_view name)
 {
     if (mask & kSelfEvents) {
         signalled_ = true;
@@ -302,8 +357,8 @@ void TChangeNotification::Notice(uint32_t mask)
         return;
     }
     if (mask & kNameEvents) {
-        const uint32_t wanted =
-            (mask & IN_ISDIR) ? FILE_NOTIFY_CHANGE_DIR_NAME : FILE_NOTIFY_CHANGE_FILE_NAME;
+        const bool folder = (mask & IN_ISDIR) || (tellsFolderLinks_ && IsFolderLinkEvent(name));
+        const uint32_t wanted = folder ? FILE_NOTIFY_CHANGE_DIR_NAME : FILE_NOTIFY_CHANGE_FILE_NAME;
         if (filter_ & wanted)
             signalled_ = true;
     }
@@ -317,6 +372,8 @@ void TChangeNotification::Notice(uint32_t mask)
 void TChangeNotification::Overflow()
 {
     signalled_ = true;
+    // Lost events may have made or removed links.
+    ReadFolderLinks();
 }
 
 void TChangeNotification::Lose()
@@ -331,131 +388,12 @@ void TChangeNotification::Lose()
 
 namespace {
 
-/// Runs on the UI thread what the workers hand it. The calls themselves go
-/// through a queue under a std::mutex and an eventfd only wakes the UI
-/// thread: a call handed over through Qt's own event queue is synchronised
-/// by locks that thread checkers cannot see, so every capture it carries
-/// would be reported as a race. A child of the application, so it goes away
-/// with it; calls still queued then are dropped unrun.
-class TDispatcher : public QObject
-{
-public:
-    TDispatcher();
-    ~TDispatcher() override;
-
-    bool IsValid() const { return wakeFd_ >= 0; }
-    void Wake() const { eventfd_write(wakeFd_, 1); }
-
-private:
-    void RunQueued();
-
-    int wakeFd_;
-};
-
-// One lock for the dispatcher pointer, its queue and the list of live runs:
-// a post and the dispatcher's end exclude each other, so nothing is queued
-// for a dispatcher that is being destroyed.
+// One lock for the list of live runs; a run leaves it and hands its end
+// over under this lock, so once StopAll sees the list empty every end is
+// queued (the hand-over's lock nests inside this one, never the other way).
 std::mutex gMutex;
 std::condition_variable gRunEnded;
-TDispatcher* gDispatcher = nullptr;
-// The dispatcher's thread, so that workers can tell where they are without
-// asking the application object.
-std::atomic<QThread*> gUiThread{nullptr};
-std::deque<std::function<void()>> gQueued;
 std::vector<TThread*> gLiveRuns;
-
-TDispatcher::TDispatcher() : wakeFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
-{
-    if (wakeFd_ < 0)
-        return;
-    auto* notifier = new QSocketNotifier(wakeFd_, QSocketNotifier::Read, this);
-    QObject::connect(notifier, &QSocketNotifier::activated, this, [this] { RunQueued(); });
-}
-
-TDispatcher::~TDispatcher()
-{
-    std::deque<std::function<void()>> dropped;
-    bool current = false;
-    {
-        std::lock_guard lock(gMutex);
-        if (gDispatcher == this) {
-            current = true;
-            gDispatcher = nullptr;
-            dropped.swap(gQueued);
-        }
-    }
-    // Destroyed outside the lock: a dropped end notification frees its
-    // object, whose destructor may start or end other threads.
-    dropped.clear();
-    if (current)
-        gUiThread.store(nullptr);
-    if (wakeFd_ >= 0)
-        close(wakeFd_);
-}
-
-void TDispatcher::RunQueued()
-{
-    DrainEventDescriptor(wakeFd_);
-    // One at a time, so that a call that runs a nested event loop (a modal
-    // dialog) does not hold back the calls queued behind it.
-    for (;;) {
-        std::function<void()> call;
-        {
-            std::lock_guard lock(gMutex);
-            if (gQueued.empty())
-                return;
-            call = std::move(gQueued.front());
-            gQueued.pop_front();
-        }
-        call();
-    }
-}
-
-/// Creates the dispatcher; only the UI thread can, because a socket notifier
-/// belongs to the thread that makes it.
-void EnsureDispatcher()
-{
-    QCoreApplication* application = QCoreApplication::instance();
-    if (application == nullptr || QThread::currentThread() != application->thread())
-        return;
-    {
-        std::lock_guard lock(gMutex);
-        if (gDispatcher != nullptr)
-            return;
-    }
-    // Only this thread creates it, so nobody can make one meanwhile.
-    auto* dispatcher = new TDispatcher;
-    if (!dispatcher->IsValid()) {
-        delete dispatcher;
-        return;
-    }
-    dispatcher->setParent(application);
-    gUiThread.store(QThread::currentThread());
-    std::lock_guard lock(gMutex);
-    gDispatcher = dispatcher;
-}
-
-bool IsUiThread()
-{
-    QThread* uiThread = gUiThread.load();
-    if (uiThread == nullptr) {
-        // No thread was ever made: only the UI thread itself asks then.
-        QCoreApplication* application = QCoreApplication::instance();
-        return application != nullptr && QThread::currentThread() == application->thread();
-    }
-    return QThread::currentThread() == uiThread;
-}
-
-/// Queues `call` to the UI thread; false when there is no UI thread any more.
-/// Called with gMutex held.
-bool PostLocked(std::function<void()> call)
-{
-    if (gDispatcher == nullptr)
-        return false;
-    gQueued.push_back(std::move(call));
-    gDispatcher->Wake();
-    return true;
-}
 
 enum class TPhase
 {
@@ -528,16 +466,24 @@ struct TThread::TEndTicket
 TThread::TThread() : state_(std::make_shared<TState>())
 {
     state_->Owner = this;
-    EnsureDispatcher();
+    PrepareUiThreadCalls();
 }
 
+// A subclass that did not wait in its own destructor is waited for here,
+// too late for its members but before the object's memory goes.
 TThread::~TThread()
+{
+    TerminateAndWait();
+    std::lock_guard lock(state_->Mutex);
+    state_->Owner = nullptr;
+}
+
+void TThread::TerminateAndWait()
 {
     Terminate();
     std::thread worker;
     {
         std::lock_guard lock(state_->Mutex);
-        state_->Owner = nullptr;
         worker = std::move(state_->Worker);
     }
     if (!worker.joinable())
@@ -550,7 +496,7 @@ TThread::~TThread()
 
 void TThread::Start()
 {
-    EnsureDispatcher();
+    PrepareUiThreadCalls();
     std::shared_ptr<TState> state = state_;
     {
         std::lock_guard lock(state->Mutex);
@@ -596,14 +542,12 @@ void TThread::Run(TThread* self, std::shared_ptr<TState> state)
     // The error travels through the same queue as the end notification: the
     // report comes first, and the exception object is handed over under a
     // lock that thread checkers see.
-    if (error && gDispatcher != nullptr) {
-        PostLocked([error = std::move(error)] { HandleException(error); });
+    if (error && PostToUiThread([error] { HandleException(error); }))
         error = nullptr;
-    }
     // `self` may be freed on the UI thread from the moment the post is made.
     auto ticket = std::make_shared<TEndTicket>();
     ticket->State = state;
-    const bool posted = PostLocked([ticket] {
+    const bool posted = PostToUiThread([ticket] {
         ticket->Ran = true;
         EndOfRun(ticket->State, true);
     });
@@ -690,36 +634,32 @@ bool TThread::Synchronize(const std::function<void()>& call)
     ticket->Mutex = &state->Mutex;
     ticket->Changed = &state->Changed;
     ticket->Request = request;
-    bool posted;
-    {
-        std::lock_guard lock(gMutex);
-        posted = PostLocked([ticket] {
-            TRequest& request = *ticket->Request;
-            const std::function<void()>* call;
-            {
-                std::lock_guard lock(*ticket->Mutex);
-                if (request.Phase != TPhase::Pending)
-                    return; // the worker gave up before the call started
-                request.Phase = TPhase::Running;
-                call = request.Call;
-            }
-            std::exception_ptr error;
-            try {
-                (*call)();
-            } catch (...) {
-                error = std::current_exception();
-            }
-            {
-                // Moved, so that only the worker holds the exception from
-                // here on: its count is not visible to thread checkers.
-                std::lock_guard lock(*ticket->Mutex);
-                request.Error = std::move(error);
-                request.Phase = TPhase::Done;
-                request.Call = nullptr;
-            }
-            ticket->Changed->notify_all();
-        });
-    }
+    const bool posted = PostToUiThread([ticket] {
+        TRequest& request = *ticket->Request;
+        const std::function<void()>* call;
+        {
+            std::lock_guard lock(*ticket->Mutex);
+            if (request.Phase != TPhase::Pending)
+                return; // the worker gave up before the call started
+            request.Phase = TPhase::Running;
+            call = request.Call;
+        }
+        std::exception_ptr error;
+        try {
+            (*call)();
+        } catch (...) {
+            error = std::current_exception();
+        }
+        {
+            // Moved, so that only the worker holds the exception from
+            // here on: its count is not visible to thread checkers.
+            std::lock_guard lock(*ticket->Mutex);
+            request.Error = std::move(error);
+            request.Phase = TPhase::Done;
+            request.Call = nullptr;
+        }
+        ticket->Changed->notify_all();
+    });
     ticket.reset();
     if (!posted)
         return false;

@@ -1,13 +1,17 @@
 #pragma once
 
+#include "platform/core/Posix.h"
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <span>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The primitives the watcher threads are written against: events, a wait on
@@ -29,6 +33,9 @@ public:
     virtual bool IsSignalled() const = 0;
     /// The wait ended on this one: an automatic-reset event clears here.
     virtual void Acquire() {}
+    /// Whether the descriptor tells of a change by priority data (POLLPRI)
+    /// rather than by becoming readable.
+    virtual bool SignalsByPriority() const { return false; }
 };
 
 /// An event with manual or automatic reset. Set and Reset may be called
@@ -59,20 +66,40 @@ private:
     std::atomic<bool> set_;
 };
 
-/// What WaitForMultiple answers besides a slot index.
-constexpr int WAIT_TIMEOUT = 0x102;
-constexpr int WAIT_FAILED = -1;
+/// What a wait ended on: a slot (with its index), the time limit, or a
+/// failure; never mistaken for one another, whatever the number of slots.
+struct TWaitResult
+{
+    enum class TKind : uint8_t
+    {
+        Slot,
+        Timeout,
+        Failed,
+    };
+    TKind Kind = TKind::Failed;
+    size_t Index = 0; // the slot; 0 for the other kinds
+
+    constexpr bool IsSlot() const { return Kind == TKind::Slot; }
+    friend constexpr bool operator==(const TWaitResult&, const TWaitResult&) = default;
+};
+
+constexpr TWaitResult WaitSlot(size_t index)
+{
+    return {TWaitResult::TKind::Slot, index};
+}
+constexpr TWaitResult WAIT_TIMEOUT{TWaitResult::TKind::Timeout, 0};
+constexpr TWaitResult WAIT_FAILED{TWaitResult::TKind::Failed, 0};
 constexpr int INFINITE = -1;
 
 /// Waits until one of the slots is signalled or `timeoutMs` pass (INFINITE:
-/// no limit). Answers the index of the lowest signalled slot (so the order of
-/// the slots decides when several are signalled), WAIT_TIMEOUT, or
-/// WAIT_FAILED when poll fails (or when an infinite wait has no descriptor
-/// that could ever end it). A null slot is never signalled. A slot already
-/// signalled is answered without blocking, also with a zero timeout. The
-/// slot that is answered is acquired (an automatic-reset event clears); the
-/// others are left as they are.
-int WaitForMultiple(std::span<TWaitable* const> slots, int timeoutMs);
+/// no limit). Answers the lowest signalled slot (so the order of the slots
+/// decides when several are signalled), WAIT_TIMEOUT, or WAIT_FAILED when
+/// poll fails (or when an infinite wait has no descriptor that could ever
+/// end it). A null slot is never signalled. A slot already signalled is
+/// answered without blocking, also with a zero timeout. The slot that is
+/// answered is acquired (an automatic-reset event clears); the others are
+/// left as they are.
+TWaitResult WaitForMultiple(std::span<TWaitable* const> slots, int timeoutMs);
 
 /// The lock of a watcher (a critical section).
 using TLock = std::mutex;
@@ -83,6 +110,28 @@ constexpr uint32_t FILE_NOTIFY_CHANGE_DIR_NAME = 0x2;
 constexpr uint32_t FILE_NOTIFY_CHANGE_ATTRIBUTES = 0x4;
 constexpr uint32_t FILE_NOTIFY_CHANGE_SIZE = 0x8;
 constexpr uint32_t FILE_NOTIFY_CHANGE_LAST_WRITE = 0x10;
+
+/// Signalled when the mount table of this process changed since the wait
+/// it last ended (automatic reset): the kernel marks /proc/self/mountinfo
+/// with priority data on every mount and unmount. Used by one thread.
+class TMountTableChange : public TWaitable
+{
+public:
+    TMountTableChange();
+    /// False when the table could not be opened (it never signals then).
+    bool IsValid() const { return fd_.IsOpen(); }
+
+    int Descriptor() const override { return fd_.Get(); }
+    /// Only called after poll saw the mark, which that poll also cleared.
+    void Absorb() override { signalled_ = true; }
+    bool IsSignalled() const override { return signalled_; }
+    void Acquire() override { signalled_ = false; }
+    bool SignalsByPriority() const override { return true; }
+
+private:
+    TUniqueFd fd_;
+    bool signalled_ = false;
+};
 
 class TChangeNotification;
 
@@ -119,7 +168,9 @@ private:
 /// (then Gone() is true and the owner drops it at its next rebuild).
 ///
 /// Filter: FILE_NAME is the creation, deletion or either half of a rename of
-/// anything but a directory; DIR_NAME the same of a sub-directory;
+/// anything but a directory; DIR_NAME the same of a sub-directory or of a
+/// symbolic link to a directory (one that is one now or was one when last
+/// looked at: the links are read when the watch is added);
 /// ATTRIBUTES an attribute change (mode, owner, times set explicitly) of the
 /// directory or an entry; SIZE and LAST_WRITE a write or truncation of an
 /// entry (including the close of a file opened for writing). Several
@@ -149,15 +200,23 @@ public:
 private:
     friend class TInotify;
     TChangeNotification(TInotify& inotify, std::string directory, int watch, uint32_t filter);
-    /// One event of this watch (mask of the inotify event).
-    void Notice(uint32_t mask);
+    /// One event of this watch (mask and entry name of the inotify event).
+    void Notice(uint32_t mask, std::string_view name);
     void Overflow();
     void Lose();
+    /// Whether a name event without IN_ISDIR is about a link to a directory;
+    /// keeps folderLinks_ up to date.
+    bool IsFolderLinkEvent(std::string_view name);
+    void ReadFolderLinks();
 
     TInotify* inotify_; // null once the instance went away
     std::string directory_;
     int watch_;
     uint32_t filter_;
+    // Only a filter that takes one of file names and directory names needs
+    // to tell links to directories apart.
+    bool tellsFolderLinks_;
+    std::set<std::string, std::less<>> folderLinks_;
     bool signalled_ = false;
     bool gone_ = false;
 };
@@ -170,9 +229,9 @@ private:
 /// with an exception has it reported before its end notification runs.
 ///
 /// Without FreeOnTerminate the owner deletes it on the UI thread, after the
-/// end notification (deleting it earlier tells the run to stop and waits for
-/// it; the derived part must then not be needed by the run any more). With
-/// FreeOnTerminate nobody deletes it.
+/// end notification or earlier: a subclass calls TerminateAndWait first
+/// thing in its destructor, so that the run has ended before the members it
+/// uses go. With FreeOnTerminate nobody deletes it.
 ///
 /// At exit: when the application object goes away with end notifications
 /// still queued, those objects are freed without OnTerminate; a run that
@@ -219,6 +278,10 @@ protected:
     /// Signalled (and stays so) once Terminate was called: a run puts it
     /// among the slots of its waits to end a wait when it is told to stop.
     TWaitable& TerminateEvent();
+    /// Tells the run to stop and waits until it has returned (at once when it
+    /// never started or has ended). For the destructor of a subclass, on the
+    /// UI thread; an end notification still queued then does nothing.
+    void TerminateAndWait();
 
 private:
     struct TState;

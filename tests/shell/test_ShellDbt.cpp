@@ -5,6 +5,7 @@
 #include "platform/shellns/ShellNs.h"
 #include "platform/shellns/ShellNsItems.h"
 #include "shell/ShellIDFunc.h"
+#include "shell/ShellNotify.h"
 #include "shell/ShellUtils.h"
 #include "tests/support/TestFiles.h"
 
@@ -493,18 +494,25 @@ protected:
             readlink((std::string("/proc/") + process + "/ns/mnt").c_str(), target, 127);
         return size > 0 ? std::string(target, size) : std::string();
     }
+    /// Why this test may not mount here; empty when it may.
+    static std::string WhyNotHere()
+    {
+        if (std::getenv("TUNEMILL_MOUNT_NAMESPACE") == nullptr)
+            return "runs only inside a private mount namespace "
+                   "(tests/shell/mount_namespace_test.sh)";
+        // Never mount anything where the rest of the machine would see it.
+        if (NamespaceOf("self").empty() || NamespaceOf("self") == NamespaceOf("1"))
+            return "not in a mount namespace of its own";
+        if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            return std::string("mount is not permitted here: ") + std::strerror(errno);
+        return {};
+    }
 };
 
 TEST_F(MountNamespace, MediaMountedHereAreReportedByTheKernel)
 {
-    if (std::getenv("TUNEMILL_MOUNT_NAMESPACE") == nullptr)
-        GTEST_SKIP() << "runs only inside a private mount namespace "
-                        "(tests/shell/mount_namespace_test.sh)";
-    // Never mount anything where the rest of the machine would see it.
-    if (NamespaceOf("self").empty() || NamespaceOf("self") == NamespaceOf("1"))
-        GTEST_SKIP() << "not in a mount namespace of its own";
-    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-        GTEST_SKIP() << "mount is not permitted here: " << std::strerror(errno);
+    if (const std::string why = WhyNotHere(); !why.empty())
+        GTEST_SKIP() << why;
     char point[] = "/media/tunemill-test-XXXXXX";
     if (mkdtemp(point) == nullptr)
         GTEST_SKIP() << "cannot create a directory under /media: " << std::strerror(errno);
@@ -565,6 +573,30 @@ TEST_F(MountNamespace, MediaMountedHereAreReportedByTheKernel)
     EXPECT_EQ(log[1].Event, DBT_DEVICEREMOVECOMPLETE);
     EXPECT_EQ(log[1].Kind, kDeviceKindRemovable);
     EXPECT_EQ(log[1].List, log[0].List);
+}
+
+TEST_F(MountNamespace, FilesWatcherFollowsAMountOverItsDirectory)
+{
+    if (const std::string why = WhyNotHere(); !why.empty())
+        GTEST_SKIP() << why;
+    const TTestDir place, medium;
+    const std::string watched = place.File("album");
+    Check(mkdir(watched.c_str(), 0755) == 0, "mkdir");
+    int reports = 0;
+    auto* watcher = new TShFilesWatcher(watched, FILE_NOTIFY_CHANGE_FILE_NAME,
+                                        [&](TShFilesWatcher*, const std::string&) { ++reports; });
+    ASSERT_TRUE(WaitFor([&] { return watcher->WatchCount() == 1; }));
+    if (mount(medium.Path().c_str(), watched.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+        watcher->ShutDown();
+        GTEST_SKIP() << "cannot bind a directory here: " << std::strerror(errno);
+    }
+    // What the mount itself reported has come by then.
+    WaitFor([] { return false; });
+    const int before = reports;
+    Check(WriteFileBytes(watched + "/track.mp3", ""), "file");
+    EXPECT_TRUE(WaitFor([&] { return reports > before; }));
+    watcher->ShutDown();
+    EXPECT_EQ(umount(watched.c_str()), 0) << std::strerror(errno);
 }
 
 } // namespace

@@ -51,6 +51,11 @@ bool OnUiThread()
     return QThread::currentThread() == QCoreApplication::instance()->thread();
 }
 
+std::string ParentOf(const std::string& path)
+{
+    return path.substr(0, path.rfind('/'));
+}
+
 void MakeDirectory(const std::string& path)
 {
     Check(mkdir(path.c_str(), 0755) == 0, "mkdir " + path);
@@ -186,6 +191,61 @@ TEST(ShDirWatcher, DeletedDirectoryCountsAsChangeAndWatchingGoesOn)
     MakeDirectory(dir.File("kept/sub"));
     EXPECT_TRUE(PumpUntil([&] { return changes.count == 2; }, 4000));
     watcher->ShutDown();
+}
+
+TEST(ShDirWatcher, ChangeAmongThreeHundredDirectoriesIsReported)
+{
+    // More slots than the number a time-out is answered with.
+    TTestDir dir;
+    std::vector<std::string> names;
+    for (int i = 0; i < 300; ++i) {
+        names.push_back(dir.File("artist" + std::to_string(i)));
+        MakeDirectory(names.back());
+    }
+    TReports changes;
+    TShDirWatcher* watcher = MakeDirWatcher(names, changes);
+    ASSERT_TRUE(PumpUntil([&] { return watcher->RebuildCount() >= 1; }, 2000));
+    ASSERT_EQ(watcher->Directories().size(), names.size());
+    MakeDirectory(names[150] + "/album");
+    EXPECT_TRUE(PumpUntil([&] { return changes.count == 1; }, 4000));
+    watcher->ShutDown();
+}
+
+TEST(ShDirWatcher, ChangeInItsQuietTimeSurvivesADeviceNoticeOrANewList)
+{
+    struct TCase
+    {
+        const char* Name;
+        void (*Interrupt)(TShDirWatcher& watcher, const TTestDir& dir);
+    };
+    const TCase cases[] = {
+        {"device notice",
+         [](TShDirWatcher& watcher, const TTestDir&) {
+             watcher.PostDeviceChange(std::make_unique<TDeviceChangeData>(
+                 "", nullptr, kDeviceKindNetwork, DBT_DEVICEARRIVAL));
+         }},
+        {"new list",
+         [](TShDirWatcher& watcher, const TTestDir& dir) {
+             const std::vector<std::string> list = {dir.Path(), dir.File("other")};
+             watcher.SetDirectories(&list);
+         }},
+    };
+    for (const TCase& testCase : cases) {
+        SCOPED_TRACE(testCase.Name);
+        TTestDir dir;
+        MakeDirectory(dir.File("other"));
+        TReports changes;
+        auto* watcher = new TShDirWatcher(
+            {dir.Path()}, FILE_NOTIFY_CHANGE_DIR_NAME,
+            [](TShDirWatcher*, std::unique_ptr<TDeviceChangeData>) {},
+            [&changes](TShDirWatcher*) { changes.Add(); });
+        ASSERT_TRUE(PumpUntil([&] { return watcher->RebuildCount() >= 1; }, 2000));
+        MakeDirectory(dir.File("new"));
+        PumpFor(300);
+        testCase.Interrupt(*watcher, dir);
+        EXPECT_TRUE(PumpUntil([&] { return changes.count == 1; }, 5000));
+        watcher->ShutDown();
+    }
 }
 
 TEST(ShDirWatcher, DeviceNoticesSettleIntoOneReportWithTheLastData)
@@ -332,6 +392,63 @@ TEST(ShFilesWatcher, MissingDirectoryIdlesUntilAnExistingOneIsSet)
     watcher->SetDirectory(dir.File("nowhere"));
     EXPECT_EQ(watcher->Directory(), "");
     watcher->ShutDown();
+}
+
+TEST(ShFilesWatcher, DirectoryThatWentAndCameBackIsWatchedAgain)
+{
+    struct TCase
+    {
+        const char* Name;
+        void (*Go)(const std::string& watched);
+        void (*Return)(const std::string& watched);
+        bool SetAgain;
+    };
+    const auto remove = [](const std::string& watched) {
+        Check(rmdir(watched.c_str()) == 0, "rmdir");
+    };
+    const auto remake = [](const std::string& watched) { MakeDirectory(watched); };
+    const TCase cases[] = {
+        {"removed and made again", remove, remake, false},
+        {"renamed away and back",
+         [](const std::string& watched) {
+             Check(rename(watched.c_str(), (watched + ".aside").c_str()) == 0, "rename");
+         },
+         [](const std::string& watched) {
+             Check(rename((watched + ".aside").c_str(), watched.c_str()) == 0, "rename");
+         },
+         false},
+        {"made again deeper down, then set again",
+         [](const std::string& watched) {
+             Check(rmdir(watched.c_str()) == 0 && rmdir(ParentOf(watched).c_str()) == 0, "rmdir");
+         },
+         [](const std::string& watched) {
+             MakeDirectory(ParentOf(watched));
+             MakeDirectory(watched);
+         },
+         true},
+    };
+    for (const TCase& testCase : cases) {
+        SCOPED_TRACE(testCase.Name);
+        TTestDir dir;
+        MakeDirectory(dir.File("artist"));
+        const std::string watched = dir.File("artist/album");
+        MakeDirectory(watched);
+        TReports changes;
+        TShFilesWatcher* watcher = MakeFilesWatcher(watched, FILE_NOTIFY_CHANGE_FILE_NAME, changes);
+        ASSERT_TRUE(PumpUntil([&] { return watcher->WatchCount() == 1; }, 2000));
+        testCase.Go(watched);
+        PumpFor(300);
+        testCase.Return(watched);
+        if (testCase.SetAgain)
+            watcher->SetDirectory(watched);
+        // Whatever the going and coming reported has come by then.
+        PumpFor(2500);
+        const int before = changes.count;
+        Check(WriteFileBytes(watched + "/track.mp3", ""), "file");
+        EXPECT_TRUE(PumpUntil([&] { return changes.count > before; }, 4500));
+        EXPECT_EQ(changes.directories.back(), watched);
+        watcher->ShutDown();
+    }
 }
 
 TEST(ShWatchers, ShutDownDuringTheQuietTimeCallsNoHandler)

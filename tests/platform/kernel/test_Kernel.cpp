@@ -7,14 +7,25 @@
 #include <QElapsedTimer>
 #include <QThread>
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <fcntl.h>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <ostream>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+
+void PrintTo(const TWaitResult& result, std::ostream* out)
+{
+    if (result.IsSlot())
+        *out << "slot " << result.Index;
+    else
+        *out << (result == WAIT_TIMEOUT ? "time-out" : "failed");
+}
 
 namespace {
 
@@ -31,7 +42,7 @@ template <typename Predicate> bool PumpUntil(Predicate done, int timeoutMs = 500
     return true;
 }
 
-int WaitOne(TWaitable& waitable, int timeoutMs)
+TWaitResult WaitOne(TWaitable& waitable, int timeoutMs)
 {
     TWaitable* slots[] = {&waitable};
     return WaitForMultiple(slots, timeoutMs);
@@ -43,26 +54,26 @@ TEST(KernelEvent, ManualResetStaysSetUntilReset)
 {
     TEvent event(true, true);
     ASSERT_TRUE(event.IsValid());
-    EXPECT_EQ(WaitOne(event, 0), 0);
-    EXPECT_EQ(WaitOne(event, 0), 0);
+    EXPECT_EQ(WaitOne(event, 0), WaitSlot(0));
+    EXPECT_EQ(WaitOne(event, 0), WaitSlot(0));
     event.Reset();
     EXPECT_EQ(WaitOne(event, 0), WAIT_TIMEOUT);
     event.Set();
     event.Set();
-    EXPECT_EQ(WaitOne(event, 0), 0);
+    EXPECT_EQ(WaitOne(event, 0), WaitSlot(0));
     EXPECT_TRUE(event.IsSignalled());
 }
 
 TEST(KernelEvent, AutoResetClearsInTheWaitItEnds)
 {
     TEvent event(false, true);
-    EXPECT_EQ(WaitOne(event, 0), 0);
+    EXPECT_EQ(WaitOne(event, 0), WaitSlot(0));
     EXPECT_FALSE(event.IsSignalled());
     EXPECT_EQ(WaitOne(event, 0), WAIT_TIMEOUT);
     // Two Sets before a wait are one: there is no count.
     event.Set();
     event.Set();
-    EXPECT_EQ(WaitOne(event, 0), 0);
+    EXPECT_EQ(WaitOne(event, 0), WaitSlot(0));
     EXPECT_EQ(WaitOne(event, 0), WAIT_TIMEOUT);
 }
 
@@ -80,14 +91,14 @@ TEST(KernelWait, LowestSignalledSlotWinsAndOnlyItIsAcquired)
     TWaitable* slots[] = {&first, nullptr, &second, &third};
     third.Set();
     second.Set();
-    EXPECT_EQ(WaitForMultiple(slots, 0), 2);
+    EXPECT_EQ(WaitForMultiple(slots, 0), WaitSlot(2));
     EXPECT_FALSE(second.IsSignalled());
     EXPECT_TRUE(third.IsSignalled()) << "a slot that did not end the wait was cleared";
-    EXPECT_EQ(WaitForMultiple(slots, 0), 3);
+    EXPECT_EQ(WaitForMultiple(slots, 0), WaitSlot(3));
     EXPECT_EQ(WaitForMultiple(slots, 0), WAIT_TIMEOUT);
     first.Set();
     third.Set();
-    EXPECT_EQ(WaitForMultiple(slots, 0), 0);
+    EXPECT_EQ(WaitForMultiple(slots, 0), WaitSlot(0));
 }
 
 TEST(KernelWait, SameWaitableInTwoSlotsAnswersTheFirst)
@@ -96,7 +107,7 @@ TEST(KernelWait, SameWaitableInTwoSlotsAnswersTheFirst)
     TEvent other(true, false);
     TWaitable* slots[] = {&other, &event, &event};
     event.Set();
-    EXPECT_EQ(WaitForMultiple(slots, 1000), 1);
+    EXPECT_EQ(WaitForMultiple(slots, 1000), WaitSlot(1));
 }
 
 TEST(KernelWait, TimeoutTakesRoughlyTheTime)
@@ -124,7 +135,7 @@ TEST(KernelWait, SetFromAnotherThreadWakesTheWait)
     constexpr int kRounds = 200;
     std::thread partner([&] {
         for (int round = 0; round < kRounds; ++round) {
-            if (WaitOne(pong, 5000) != 0)
+            if (WaitOne(pong, 5000) != WaitSlot(0))
                 return;
             ping.Set();
         }
@@ -132,7 +143,7 @@ TEST(KernelWait, SetFromAnotherThreadWakesTheWait)
     int answered = 0;
     for (int round = 0; round < kRounds; ++round) {
         pong.Set();
-        if (WaitOne(ping, 5000) != 0)
+        if (WaitOne(ping, 5000) != WaitSlot(0))
             break;
         ++answered;
     }
@@ -187,6 +198,19 @@ void TruncateFile(const TTestDir& dir)
     Check(truncate(dir.File("old.txt").c_str(), 1) == 0, "truncate");
 }
 
+void MakeFolderLink(const TTestDir& dir)
+{
+    Check(symlink("olddir", dir.File("newlink").c_str()) == 0, "symlink");
+}
+void RemoveFolderLink(const TTestDir& dir)
+{
+    Check(unlink(dir.File("oldlink").c_str()) == 0, "unlink");
+}
+void MakeFileLink(const TTestDir& dir)
+{
+    Check(symlink("old.txt", dir.File("filelink").c_str()) == 0, "symlink");
+}
+
 void PrintTo(const TChangeCase& change, std::ostream* out)
 {
     *out << change.Name;
@@ -211,6 +235,10 @@ const TChangeCase kChangeCases[] = {
     {"LastWriteWrite", FILE_NOTIFY_CHANGE_LAST_WRITE, AppendToFile, true},
     {"LastWriteIgnoresChmod", FILE_NOTIFY_CHANGE_LAST_WRITE, ChangeMode, false},
     {"SizeIgnoresRename", FILE_NOTIFY_CHANGE_SIZE, RenameFile, false},
+    {"DirNameFolderLinkCreate", FILE_NOTIFY_CHANGE_DIR_NAME, MakeFolderLink, true},
+    {"DirNameFolderLinkRemove", FILE_NOTIFY_CHANGE_DIR_NAME, RemoveFolderLink, true},
+    {"DirNameIgnoresFileLink", FILE_NOTIFY_CHANGE_DIR_NAME, MakeFileLink, false},
+    {"FileNameIgnoresFolderLink", FILE_NOTIFY_CHANGE_FILE_NAME, MakeFolderLink, false},
 };
 
 class KernelChange : public ::testing::TestWithParam<TChangeCase>
@@ -221,6 +249,7 @@ protected:
         ASSERT_TRUE(inotify.IsValid());
         Check(WriteFileBytes(dir.File("old.txt"), "old"), "old.txt");
         Check(mkdir(dir.File("olddir").c_str(), 0755) == 0, "olddir");
+        Check(symlink("olddir", dir.File("oldlink").c_str()) == 0, "oldlink");
     }
 
     TTestDir dir;
@@ -238,7 +267,7 @@ TEST_P(KernelChange, SignalsOnlyWhatTheFilterAsksFor)
     ASSERT_NE(notification, nullptr);
     if (change.Signals) {
         change.Change(dir);
-        EXPECT_EQ(WaitOne(*notification, 5000), 0);
+        EXPECT_EQ(WaitOne(*notification, 5000), WaitSlot(0));
         EXPECT_FALSE(notification->Gone());
         return;
     }
@@ -248,7 +277,7 @@ TEST_P(KernelChange, SignalsOnlyWhatTheFilterAsksFor)
     auto probe = TChangeNotification::FindFirst(inotify, dir.Path(), kEveryChange);
     ASSERT_NE(probe, nullptr);
     change.Change(dir);
-    ASSERT_EQ(WaitOne(*probe, 5000), 0);
+    ASSERT_EQ(WaitOne(*probe, 5000), WaitSlot(0));
     EXPECT_FALSE(notification->IsSignalled());
     TWaitable* slots[] = {notification.get()};
     EXPECT_EQ(WaitForMultiple(slots, 0), WAIT_TIMEOUT);
@@ -270,13 +299,13 @@ TEST_F(KernelNotification, FindNextRearms)
         TChangeNotification::FindFirst(inotify, dir.Path(), FILE_NOTIFY_CHANGE_FILE_NAME);
     ASSERT_NE(notification, nullptr);
     Check(WriteFileBytes(dir.File("a"), ""), "a");
-    ASSERT_EQ(WaitOne(*notification, 5000), 0);
+    ASSERT_EQ(WaitOne(*notification, 5000), WaitSlot(0));
     EXPECT_TRUE(notification->IsSignalled()) << "a wait does not re-arm";
     EXPECT_TRUE(notification->FindNext());
     EXPECT_FALSE(notification->IsSignalled());
     EXPECT_EQ(WaitOne(*notification, 0), WAIT_TIMEOUT);
     Check(WriteFileBytes(dir.File("b"), ""), "b");
-    EXPECT_EQ(WaitOne(*notification, 5000), 0);
+    EXPECT_EQ(WaitOne(*notification, 5000), WaitSlot(0));
 }
 
 TEST_F(KernelNotification, DeletedOrMovedDirectoryIsSignalledAndGone)
@@ -293,7 +322,7 @@ TEST_F(KernelNotification, DeletedOrMovedDirectoryIsSignalledAndGone)
             Check(rename(watched.c_str(), dir.File("elsewhere").c_str()) == 0, "rename");
         else
             Check(rmdir(watched.c_str()) == 0, "rmdir");
-        ASSERT_EQ(WaitOne(*notification, 5000), 0);
+        ASSERT_EQ(WaitOne(*notification, 5000), WaitSlot(0));
         EXPECT_TRUE(notification->Gone());
         EXPECT_FALSE(notification->FindNext());
         notification.reset(); // the kernel may have dropped the watch already
@@ -317,12 +346,12 @@ TEST_F(KernelNotification, SharedWatchOutlivesOneOfItsNotifications)
     ASSERT_NE(first, nullptr);
     ASSERT_NE(second, nullptr);
     Check(mkdir(dir.File("sub").c_str(), 0755) == 0, "mkdir");
-    ASSERT_EQ(WaitOne(*second, 5000), 0);
+    ASSERT_EQ(WaitOne(*second, 5000), WaitSlot(0));
     EXPECT_FALSE(first->IsSignalled());
 
     second.reset();
     Check(WriteFileBytes(dir.File("file"), ""), "file");
-    ASSERT_EQ(WaitOne(*first, 5000), 0);
+    ASSERT_EQ(WaitOne(*first, 5000), WaitSlot(0));
     EXPECT_FALSE(first->Gone()) << "the kernel watch went with the other notification";
 }
 
@@ -342,7 +371,7 @@ TEST_F(KernelNotification, OneReadReachesEveryNotificationOfTheInstance)
     clock.start();
     while (!(here->IsSignalled() && there->IsSignalled()) && clock.elapsed() < 5000)
         WaitForMultiple(slots, 100);
-    EXPECT_EQ(WaitForMultiple(slots, 0), 0);
+    EXPECT_EQ(WaitForMultiple(slots, 0), WaitSlot(0));
     EXPECT_TRUE(there->IsSignalled());
 }
 
@@ -380,7 +409,8 @@ TEST_F(KernelNotification, QueueOverflowSignalsEveryDirectory)
         Check(WriteFileBytes(name, ""), "file");
     for (int index = 0; index <= limit + 10; ++index)
         Check(chmod(names[index % 2].c_str(), (index % 4 < 2) ? 0600 : 0644) == 0, "chmod");
-    EXPECT_EQ(WaitOne(*quiet, 5000), 0) << "nothing changed there but the queue overflowed";
+    EXPECT_EQ(WaitOne(*quiet, 5000), WaitSlot(0))
+        << "nothing changed there but the queue overflowed";
     EXPECT_FALSE(quiet->Gone());
     EXPECT_TRUE(noisy->IsSignalled());
 }
@@ -402,6 +432,7 @@ public:
     }
     ~TProbeThread() override
     {
+        TerminateAndWait();
         if (destroyed_ != nullptr)
             ++*destroyed_;
     }
@@ -497,6 +528,47 @@ TEST_F(KernelThread, CallInANestedEventLoopDoesNotHoldBackOtherCalls)
     EXPECT_TRUE(firstSawSecond.load());
 }
 
+TEST_F(KernelThread, DeletingARunningThreadEndsTheRunBeforeTheDerivedPartGoes)
+{
+    // The run still reads its object after it was told to stop.
+    class TLateReader : public TThread
+    {
+    public:
+        TLateReader(std::atomic<bool>& derivedGone, std::atomic<bool>& sawDerivedGone)
+            : derivedGone_(derivedGone), sawDerivedGone_(sawDerivedGone)
+        {
+        }
+        ~TLateReader() override
+        {
+            TerminateAndWait();
+            derivedGone_ = true;
+        }
+
+    protected:
+        void Execute() override
+        {
+            Started.Set();
+            WaitOne(TerminateEvent(), 5000);
+            sawDerivedGone_ = derivedGone_.load();
+        }
+
+    public:
+        TEvent Started{true, false};
+
+    private:
+        std::atomic<bool>& derivedGone_;
+        std::atomic<bool>& sawDerivedGone_;
+    };
+    std::atomic<bool> derivedGone{false};
+    std::atomic<bool> sawDerivedGone{true};
+    auto* thread = new TLateReader(derivedGone, sawDerivedGone);
+    thread->FreeOnTerminate = false;
+    thread->Start();
+    ASSERT_EQ(WaitOne(thread->Started, 5000), WaitSlot(0));
+    delete thread;
+    EXPECT_FALSE(sawDerivedGone.load());
+}
+
 TEST_F(KernelThread, SynchronizeOnTheUiThreadRunsAtOnce)
 {
     TProbeThread thread([](TProbeThread&) {});
@@ -532,10 +604,10 @@ TEST_F(KernelThread, TerminateBeforeTheCallStartedAbandonsIt)
         threads[index]->Start();
     }
     // No events are processed here, so no call can start.
-    ASSERT_EQ(WaitOne(allAboutToCall, 5000), 0);
+    ASSERT_EQ(WaitOne(allAboutToCall, 5000), WaitSlot(0));
     for (TProbeThread* thread : threads)
         thread->Terminate();
-    ASSERT_EQ(WaitOne(finished, 5000), 0) << "a Synchronize did not give up";
+    ASSERT_EQ(WaitOne(finished, 5000), WaitSlot(0)) << "a Synchronize did not give up";
     ASSERT_TRUE(PumpUntil([&] { return destroyed == kThreads; }));
     EXPECT_EQ(callsRun.load(), 0);
     for (int index = 0; index < kThreads; ++index)
@@ -624,18 +696,18 @@ TEST_F(KernelThread, StopAllEndsRunsWaitingOnTheirTerminateEvent)
     int destroyed = 0;
     TEvent started(true, false);
     TEvent never(true, false);
-    std::atomic<int> answer{-2};
+    std::atomic<size_t> answer{99};
     auto* waiting = new TProbeThread(
         [&](TProbeThread& self) {
             started.Set();
             TWaitable* slots[] = {&never, &self.TerminateEvent()};
-            answer = WaitForMultiple(slots, INFINITE);
+            answer = WaitForMultiple(slots, INFINITE).Index;
         },
         &destroyed);
     waiting->Start();
-    ASSERT_EQ(WaitOne(started, 5000), 0);
+    ASSERT_EQ(WaitOne(started, 5000), WaitSlot(0));
     EXPECT_TRUE(TThread::StopAll(5000));
-    EXPECT_EQ(answer.load(), 1);
+    EXPECT_EQ(answer.load(), 1u);
     ASSERT_TRUE(PumpUntil([&] { return destroyed == 1; }));
 }
 
@@ -654,7 +726,7 @@ TEST_F(KernelThread, StopAllDoesNotDeadlockWithAPendingSynchronize)
         },
         &destroyed);
     thread->Start();
-    ASSERT_EQ(WaitOne(started, 5000), 0);
+    ASSERT_EQ(WaitOne(started, 5000), WaitSlot(0));
     // The UI thread waits here without processing events.
     EXPECT_TRUE(TThread::StopAll(5000));
     EXPECT_FALSE(lastAnswer.load());
