@@ -147,23 +147,25 @@ bool WriteFileAtomically(const std::string& path, const std::string& bytes, mode
 {
     const std::string target = LinkTarget(path);
     struct stat facts;
-    mode_t mode = newFileMode;
-    if (::stat(target.c_str(), &facts) == 0) {
-        if (!S_ISREG(facts.st_mode)) {
-            errno = RefusalFor(facts.st_mode);
-            return false;
-        }
-        mode = facts.st_mode & 07777;
-    } else if (errno != ENOENT) {
+    const bool exists = ::stat(target.c_str(), &facts) == 0;
+    if (!exists && errno != ENOENT)
+        return false;
+    if (exists && !S_ISREG(facts.st_mode)) {
+        errno = RefusalFor(facts.st_mode);
         return false;
     }
+    const mode_t mode = exists ? facts.st_mode & 07777 : newFileMode;
 
     const std::string directory = DirectoryOf(target);
     std::string temporary = JoinPath(directory, TemporaryPrefix(target) + "XXXXXX");
     TUniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
     if (!fd)
         return false;
-    bool ok = ::fchmod(fd.Get(), mode) == 0 && WriteAll(fd.Get(), bytes) && ::fsync(fd.Get()) == 0;
+    // Root saving a user's file leaves it the user's; others cannot give a
+    // file away, and their file is theirs already.
+    const bool giveBack = exists && ::geteuid() == 0;
+    bool ok = (!giveBack || ::fchown(fd.Get(), facts.st_uid, facts.st_gid) == 0) &&
+              ::fchmod(fd.Get(), mode) == 0 && WriteAll(fd.Get(), bytes) && ::fsync(fd.Get()) == 0;
     int error = errno;
     if (::close(fd.Release()) != 0 && ok) {
         ok = false;
