@@ -1,5 +1,6 @@
 #include "platform/core/FileIO.h"
 
+#include "platform/core/PathCodec.h"
 #include "platform/core/Posix.h"
 
 #include <cerrno>
@@ -19,24 +20,12 @@ int RefusalFor(mode_t mode)
     return S_ISDIR(mode) ? EISDIR : EINVAL;
 }
 
-std::string DirectoryOf(const std::string& file)
-{
-    const size_t slash = file.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : file.substr(0, slash);
-}
-
-std::string OwnName(const std::string& file)
-{
-    const size_t slash = file.rfind('/');
-    return slash == std::string::npos ? file : file.substr(slash + 1);
-}
-
 std::string TemporaryPrefix(const std::string& target)
 {
-    return "." + OwnName(target) + ".tmp-";
+    return "." + std::string(PathOwnName(target)) + ".tmp-";
 }
+
+} // namespace
 
 void SyncDirectory(const std::string& directory)
 {
@@ -44,8 +33,6 @@ void SyncDirectory(const std::string& directory)
     if (fd)
         ::fsync(fd.Get());
 }
-
-} // namespace
 
 bool WriteAll(int fd, const std::string& bytes)
 {
@@ -138,7 +125,7 @@ std::string LinkTarget(const std::string& path)
         if (length < 0 || static_cast<size_t>(length) >= target.size())
             return current;
         target.resize(static_cast<size_t>(length));
-        current = target.front() == '/' ? target : JoinPath(DirectoryOf(current), target);
+        current = target.front() == '/' ? target : JoinPath(ParentDirectory(current), target);
     }
     return current;
 }
@@ -156,7 +143,7 @@ bool WriteFileAtomically(const std::string& path, const std::string& bytes, mode
     }
     const mode_t mode = exists ? facts.st_mode & 07777 : newFileMode;
 
-    const std::string directory = DirectoryOf(target);
+    const std::string directory = ParentDirectory(target);
     std::string temporary = JoinPath(directory, TemporaryPrefix(target) + "XXXXXX");
     TUniqueFd fd(::mkostemp(temporary.data(), O_CLOEXEC));
     if (!fd)
@@ -191,7 +178,7 @@ void RemoveStaleTemporaryFiles(const std::string& path, int olderThanSeconds)
     const std::string target = LinkTarget(path);
     const std::string prefix = TemporaryPrefix(target);
     const std::time_t limit = std::time(nullptr) - olderThanSeconds;
-    TDirectoryReader reader(DirectoryOf(target));
+    TDirectoryReader reader(ParentDirectory(target));
     while (const dirent* entry = reader.Next()) {
         const std::string name = entry->d_name;
         // mkostemp's six characters follow the prefix, nothing else.

@@ -43,6 +43,10 @@ bool ReadRegularFile(const std::string& path, std::string& bytes);
 bool WriteFileAtomically(const std::string& path, const std::string& bytes,
                          mode_t newFileMode = 0600);
 
+/// Flushes a directory's entries (a rename or unlink just made) to disk;
+/// best effort, since the change itself is already done.
+void SyncDirectory(const std::string& directory);
+
 /// The path that WriteFileAtomically writes for `path`: the end of its chain
 /// of symbolic links (relative targets taken from the link's directory), or
 /// `path` itself when it is no link. A missing target is the answer as well.

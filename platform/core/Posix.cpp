@@ -61,6 +61,14 @@ std::string JoinPath(std::string_view directory, std::string_view name)
     return path;
 }
 
+std::string ParentDirectory(std::string_view path)
+{
+    const size_t slash = path.rfind('/');
+    if (slash == std::string_view::npos)
+        return ".";
+    return std::string(slash == 0 ? path.substr(0, 1) : path.substr(0, slash));
+}
+
 bool MakeDirectories(const std::string& directory, mode_t mode)
 {
     if (directory.empty())

@@ -73,6 +73,10 @@ bool IsDotOrDotDot(std::string_view name);
 /// `directory` and `name` with exactly one "/" between them.
 std::string JoinPath(std::string_view directory, std::string_view name);
 
+/// The directory part of `path`: "." when it has no "/", "/" for an entry
+/// of the root.
+std::string ParentDirectory(std::string_view path);
+
 /// Creates `directory` and every missing parent with `mode`; true when the
 /// directory exists afterwards (already existing counts).
 bool MakeDirectories(const std::string& directory, mode_t mode = 0700);

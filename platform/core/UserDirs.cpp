@@ -52,12 +52,6 @@ void PushComponents(const std::string& path, std::vector<std::string>& pending)
     pending.insert(pending.end(), components.rbegin(), components.rend());
 }
 
-std::string ParentOf(const std::string& path)
-{
-    const size_t slash = path.rfind('/');
-    return slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
-}
-
 bool Refuse(std::string& reason, const std::string& folder, const std::string& why)
 {
     reason = "The folder " + folder + " " + why + ".";
@@ -105,7 +99,7 @@ bool EnsureUserDirectory(const std::string& directory, std::string& reason)
         if (name == ".")
             continue;
         if (name == "..") {
-            current = ParentOf(current);
+            current = ParentDirectory(current);
             continue;
         }
         const std::string next = JoinPath(current, name);

@@ -361,21 +361,6 @@ bool Parse(const std::string& bytes, TStore& store, std::string& reason)
     return true;
 }
 
-std::string DirectoryOf(const std::string& file)
-{
-    const size_t slash = file.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : file.substr(0, slash);
-}
-
-void SyncDirectory(const std::string& directory)
-{
-    TUniqueFd fd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd)
-        ::fsync(fd.Get());
-}
-
 // A killed save leaves its temporary file; one older than this is no save
 // still running, since a save takes milliseconds.
 constexpr int kStaleTemporarySeconds = 60;
@@ -469,7 +454,7 @@ std::string MoveAside(const std::string& file)
     for (int counter = 1; counter < 1000; ++counter) {
         const std::string target = counter == 1 ? base : base + "-" + std::to_string(counter);
         if (RenameNoReplace(file, target)) {
-            SyncDirectory(DirectoryOf(file));
+            SyncDirectory(ParentDirectory(file));
             return target;
         }
         if (errno != EEXIST)
@@ -517,7 +502,7 @@ struct TRegistry::Private
             LastError = kNoHome;
             return false;
         }
-        if (makeFolder && !EnsureUserDirectory(DirectoryOf(StoreFile), reason)) {
+        if (makeFolder && !EnsureUserDirectory(ParentDirectory(StoreFile), reason)) {
             LastError = StoreFile + ": " + reason;
             return false;
         }
