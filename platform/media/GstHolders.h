@@ -12,6 +12,7 @@ struct TGstObjectUnref
 };
 using TElementPtr = std::unique_ptr<GstElement, TGstObjectUnref>;
 using TBusPtr = std::unique_ptr<GstBus, TGstObjectUnref>;
+using TPadPtr = std::unique_ptr<GstPad, TGstObjectUnref>;
 
 struct TMessageUnref
 {

@@ -1,7 +1,9 @@
 #include "platform/media/MediaPlayer.h"
 
 #include "platform/core/ExceptionHandler.h"
+#include "platform/core/FileIO.h"
 #include "platform/core/PathCodec.h"
+#include "platform/core/Posix.h"
 #include "platform/media/GstHolders.h"
 
 #include <QCoreApplication>
@@ -22,9 +24,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
-#include <unistd.h>
+#include <fcntl.h>
+#include <thread>
 
 void TGstObjectRelease::operator()(GstElement* element) const
 {
@@ -36,11 +37,9 @@ namespace {
 // How long opening may take before the setter gives up. Local files preroll
 // in milliseconds; the bound only matters for a stalled source.
 constexpr auto kOpenTimeout = std::chrono::seconds(5);
-// Playbin now and then loses a short file's data before it reaches the sink
-// (seen with AIFF: the parser reads the whole file, nothing prerolls, no
-// error is posted). A local file prerolls in well under this, so the first
-// attempt gives up early and the open is tried once more.
-constexpr auto kFirstAttemptTimeout = std::chrono::seconds(1);
+// How long a demuxer's first buffer may wait for its decoder bin to expose
+// the pad it is linked to.
+constexpr auto kExposeTimeout = std::chrono::seconds(1);
 
 // playbin's GstPlayFlags: audio and software volume only. A jukebox has no
 // use for video or subtitle branches, and a video sink would need a display.
@@ -127,19 +126,13 @@ std::string FileUri(const std::string& path)
     return uri ? std::string(uri.get()) : std::string();
 }
 
-bool ReadWholeFile(const std::string& path, std::string& bytes, std::string& error)
+// Why a source element may not be given `path`, or empty when it may. A
+// FIFO or a device would block the source's open for good, and with it the
+// thread that changes the pipeline's state.
+std::string SourceRefusal(const std::string& path)
 {
-    std::ifstream stream(path, std::ios::binary);
-    if (!stream) {
-        error = std::strerror(errno);
-        return false;
-    }
-    bytes.assign(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
-    if (stream.bad()) {
-        error = std::strerror(errno);
-        return false;
-    }
-    return true;
+    TUniqueFd fd(OpenRegularFile(path, O_RDONLY));
+    return fd ? std::string() : FileErrorText(errno);
 }
 
 void SkipByteOrderMark(std::string& bytes)
@@ -159,10 +152,10 @@ bool IsPlaylist(const std::string& path)
         if (extension == "m3u" || extension == "m3u8")
             return true;
     }
-    std::ifstream stream(path, std::ios::binary);
+    TUniqueFd fd(OpenRegularFile(path, O_RDONLY));
     char head[10] = {};
-    stream.read(head, sizeof head);
-    std::string start(head, static_cast<size_t>(stream.gcount()));
+    const ssize_t count = fd ? ::read(fd.Get(), head, sizeof head) : -1;
+    std::string start(head, count > 0 ? static_cast<size_t>(count) : 0);
     SkipByteOrderMark(start);
     return start.rfind("#EXTM3U", 0) == 0;
 }
@@ -254,11 +247,41 @@ struct TMediaPlayer::TCallbacks
     static void ElementSetup(GstElement*, GstElement* element, gpointer)
     {
         GstElementFactory* factory = gst_element_get_factory(element);
-        if (!factory || std::strcmp(GST_OBJECT_NAME(factory), "fluiddec") != 0)
-            return;
-        const std::string& font = FallbackSoundFont();
-        if (!font.empty())
-            g_object_set(element, "soundfont", font.c_str(), nullptr);
+        const char* name = factory ? GST_OBJECT_NAME(factory) : "";
+        if (std::strcmp(name, "aiffparse") == 0) {
+            TPadPtr source(gst_element_get_static_pad(element, "src"));
+            if (source)
+                gst_pad_add_probe(source.get(), GST_PAD_PROBE_TYPE_BUFFER, &AwaitExposedPad,
+                                  nullptr, nullptr);
+        } else if (std::strcmp(name, "fluiddec") == 0) {
+            const std::string& font = FallbackSoundFont();
+            if (!font.empty())
+                g_object_set(element, "soundfont", font.c_str(), nullptr);
+        }
+    }
+
+    // aiffparse reads in pull mode from a task that starts while decodebin is
+    // still plugging it, and its always-present source pad is linked to a
+    // decode pad before that pad is exposed. A first buffer pushed in that
+    // moment meets an unlinked pad: the not-linked error is dropped as one of
+    // autoplugging's trial errors, the parser stops, and nothing ever
+    // prerolls (about half of all opens of a short file). The first buffer
+    // waits here until the pad beyond is linked.
+    static GstPadProbeReturn AwaitExposedPad(GstPad* pad, GstPadProbeInfo*, gpointer)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + kExposeTimeout;
+        while (!GST_PAD_IS_FLUSHING(pad) && std::chrono::steady_clock::now() < deadline) {
+            TPadPtr peer(gst_pad_get_peer(pad));
+            if (peer && !GST_IS_PROXY_PAD(peer.get()))
+                break;
+            if (peer) {
+                TPadPtr exposed(GST_PAD(gst_proxy_pad_get_internal(GST_PROXY_PAD(peer.get()))));
+                if (!exposed || gst_pad_is_linked(exposed.get()))
+                    break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return GST_PAD_PROBE_REMOVE;
     }
 };
 
@@ -390,10 +413,11 @@ void TMediaPlayer::SetFileName(const QString& fileName)
     const bool playlist = IsPlaylist(path);
     std::vector<std::string> entries;
     if (playlist) {
-        std::string bytes, error;
-        if (!ReadWholeFile(path, bytes, error)) {
+        std::string bytes;
+        if (!ReadRegularFile(path, bytes)) {
+            const std::string reason = FileErrorText(errno);
             ChangeState(psStopped);
-            throw EMediaPlayerError("再生リストを読み込めません: " + error);
+            throw EMediaPlayerError("再生リストを読み込めません: " + reason);
         }
         entries = ParsePlaylist(std::move(bytes), path);
     } else {
@@ -536,6 +560,10 @@ bool TMediaPlayer::OpenEntry(size_t index, std::string& error)
         error = "ファイル名を URI に変換できません";
         return false;
     }
+    if (const std::string refusal = SourceRefusal(entries_[index]); !refusal.empty()) {
+        error = "ファイルを開けません: " + refusal;
+        return false;
+    }
 
     const uint64_t generation = generation_.load();
     {
@@ -553,28 +581,17 @@ bool TMediaPlayer::OpenEntry(size_t index, std::string& error)
     tagArtist_.clear();
     UpdateDisplay();
 
-    for (int attempt = 0;; ++attempt) {
-        switch (Preroll(uri,
-                        attempt == 0 ? kFirstAttemptTimeout : kOpenTimeout - kFirstAttemptTimeout,
-                        error)) {
-        case TPreroll::Done:
-            opened_ = true;
-            return true;
-        case TPreroll::Failed:
-            return false;
-        case TPreroll::Stalled:
-            if (attempt > 0) {
-                error = "ストリームを開く処理が時間内に終わりませんでした";
-                return false;
-            }
-            Halt();
-            {
-                std::lock_guard lock(mutex_);
-                queueGeneration_ = generation_.load();
-            }
-            break;
-        }
+    switch (Preroll(uri, kOpenTimeout, error)) {
+    case TPreroll::Done:
+        opened_ = true;
+        return true;
+    case TPreroll::Stalled:
+        error = "ストリームを開く処理が時間内に終わりませんでした";
+        return false;
+    case TPreroll::Failed:
+        break;
     }
+    return false;
 }
 
 TMediaPlayer::TPreroll TMediaPlayer::Preroll(const std::string& uri,
@@ -757,9 +774,9 @@ void TMediaPlayer::OnAboutToFinish()
             nextEntryDeferred_ = true;
             return;
         }
-        // A missing or unreadable entry is not queued, so the current entry
-        // plays to its end and the EOS reports the failure.
-        if (access(entries_[nextEntry_].c_str(), R_OK) != 0) {
+        // A missing, unreadable or special entry is not queued, so the
+        // current entry plays to its end and the EOS reports the failure.
+        if (!SourceRefusal(entries_[nextEntry_]).empty()) {
             nextEntryUnreadable_ = true;
             return;
         }

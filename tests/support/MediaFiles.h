@@ -1,6 +1,9 @@
 #pragma once
 
+#include <atomic>
+#include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 // Small playable media files for tests, one per file-type group, each about
@@ -22,6 +25,8 @@ enum class TMediaKind
 std::vector<TMediaKind> AllMediaKinds();
 /// The file name extension with its dot (".mid", ".wma", ...).
 std::string MediaExtension(TMediaKind kind);
+/// Names a kind by its extension in test output.
+void PrintTo(TMediaKind kind, std::ostream* out);
 
 /// The tags written into every MP3 (ID3v2); the other kinds carry none.
 inline constexpr const char* kMediaTitle = "試験の曲";
@@ -39,3 +44,28 @@ std::string WriteMediaFile(const std::string& directory, TMediaKind kind,
 /// Writes an M3U playlist listing `entries` (byte paths, written as given),
 /// after an "#EXTM3U" line; CR LF line ends when `crlf`. False on failure.
 bool WriteM3u(const std::string& path, const std::vector<std::string>& entries, bool crlf = false);
+
+/// A FIFO at a path, watched by a thread that releases every open of it that
+/// is waiting for the other end (a reader gets end of file, a writer a reader
+/// that drains it) and counts them, so that a test of "never blocks on a
+/// FIFO" fails instead of hanging. Removed on destruction.
+class TFifoWatch
+{
+public:
+    explicit TFifoWatch(std::string path);
+    ~TFifoWatch();
+    TFifoWatch(const TFifoWatch&) = delete;
+    TFifoWatch& operator=(const TFifoWatch&) = delete;
+
+    const std::string& Path() const { return path_; }
+    /// Opens of the FIFO that were found waiting so far.
+    int Released() const { return released_.load(); }
+
+private:
+    void Watch();
+
+    std::string path_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> released_{0};
+    std::thread thread_;
+};

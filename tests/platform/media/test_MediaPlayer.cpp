@@ -4,6 +4,7 @@
 #include "tests/support/TestFiles.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
 #include <gst/gst.h>
@@ -148,8 +149,10 @@ TEST(MediaPlayer, RefusesWhatCannotBeOpenedWithoutFiringEvents)
 {
     TTestDir dir;
     ASSERT_TRUE(WriteFileBytes(dir.File("text.mp3"), "This is not audio at all.\n"));
+    const TFifoWatch fifo(dir.File("x.wav")), fifoList(dir.File("list.m3u"));
     const std::vector<std::string> refused = {dir.File("text.mp3"), dir.File("missing.wav"),
-                                              dir.File("missing.m3u")};
+                                              dir.File("missing.m3u"), fifo.Path(),
+                                              fifoList.Path()};
     for (const std::string& path : refused) {
         SCOPED_TRACE(path);
         TMediaPlayer player;
@@ -168,6 +171,7 @@ TEST(MediaPlayer, RefusesWhatCannotBeOpenedWithoutFiringEvents)
         PumpFor(100);
         EXPECT_TRUE(recorder.Streams.empty());
     }
+    EXPECT_EQ(fifo.Released() + fifoList.Released(), 0);
 }
 
 TEST(MediaPlayer, PlaylistStopsAtABadEntryAndALatePlayDoesNotRestartIt)
@@ -178,6 +182,7 @@ TEST(MediaPlayer, PlaylistStopsAtABadEntryAndALatePlayDoesNotRestartIt)
     const std::string undecodable = dir.File("bad.mp3");
     ASSERT_TRUE(WriteFileBytes(undecodable, "not audio"));
     const std::string missing = dir.File("gone.wav");
+    const TFifoWatch fifo(dir.File("fifo.wav"));
 
     struct TCase
     {
@@ -190,6 +195,8 @@ TEST(MediaPlayer, PlaylistStopsAtABadEntryAndALatePlayDoesNotRestartIt)
         {"missing second", {good, missing, good}, {"new", "end:1"}},
         {"undecodable first", {undecodable, good}, {"end:1"}},
         {"missing first", {missing, good}, {"end:1"}},
+        {"FIFO second", {good, fifo.Path(), good}, {"new", "end:1"}},
+        {"FIFO first", {fifo.Path(), good}, {"end:1"}},
     };
     for (const TCase& test : cases) {
         SCOPED_TRACE(test.Name);
@@ -205,6 +212,25 @@ TEST(MediaPlayer, PlaylistStopsAtABadEntryAndALatePlayDoesNotRestartIt)
         EXPECT_EQ(recorder.Streams, test.Expected);
         EXPECT_EQ(player.PlayState(), IMediaPlayer::psStopped);
         ExpectNoRepeatedState(recorder);
+    }
+    EXPECT_EQ(fifo.Released(), 0);
+}
+
+// The AIFF demuxer pushes its first buffer while its decoder bin is still
+// exposing the pad; that used to end in a preroll that never came.
+TEST(MediaPlayer, AiffPrerollsEveryTime)
+{
+    TTestDir dir;
+    const std::string path = WriteMediaFile(dir.Path(), TMediaKind::Aiff);
+    ASSERT_FALSE(path.empty());
+    TMediaPlayer player;
+    player.SetAutoStart(false);
+    for (int round = 0; round < 20; ++round) {
+        QElapsedTimer clock;
+        clock.start();
+        ASSERT_NO_THROW(player.SetFileName(PathToQString(path))) << "round " << round;
+        ASSERT_LT(clock.elapsed(), 1000) << "round " << round;
+        ASSERT_EQ(player.PlayState(), TMediaPlayer::psReady);
     }
 }
 
