@@ -3,8 +3,37 @@
 #include "app/Unt_Main.h"
 #include "platform/core/ExceptionHandler.h"
 #include "platform/kernel/Kernel.h"
+#include "platform/shellns/SysImageList.h"
 
 #include <QMessageBox>
+#include <QStyle>
+
+#include <map>
+
+namespace {
+
+// The style's pictures stand in for the icons the theme lacks.
+QIcon StyleIcon(TSysIcon icon)
+{
+    static const std::map<TSysIcon, QStyle::StandardPixmap> kPixmaps = {
+        {TSysIcon::Document, QStyle::SP_FileIcon},
+        {TSysIcon::Folder, QStyle::SP_DirIcon},
+        {TSysIcon::FolderOpen, QStyle::SP_DirOpenIcon},
+        {TSysIcon::Desktop, QStyle::SP_DesktopIcon},
+        {TSysIcon::Computer, QStyle::SP_ComputerIcon},
+        {TSysIcon::Home, QStyle::SP_DirHomeIcon},
+        {TSysIcon::Network, QStyle::SP_DriveNetIcon},
+        {TSysIcon::TrashEmpty, QStyle::SP_TrashIcon},
+        {TSysIcon::TrashFull, QStyle::SP_TrashIcon},
+        {TSysIcon::DriveFixed, QStyle::SP_DriveHDIcon},
+        {TSysIcon::DriveRemovable, QStyle::SP_DriveFDIcon},
+        {TSysIcon::DriveOptical, QStyle::SP_DriveCDIcon},
+        {TSysIcon::DriveNetwork, QStyle::SP_DriveNetIcon}};
+    const auto found = kPixmaps.find(icon);
+    return found == kPixmaps.end() ? QIcon() : QApplication::style()->standardIcon(found->second);
+}
+
+} // namespace
 
 TML::TML(int& argc, char** argv) : QApplication(argc, argv)
 {
@@ -14,6 +43,7 @@ TML::TML(int& argc, char** argv) : QApplication(argc, argv)
     SetErrorReporter([](const QString& message) {
         QMessageBox::critical(activeWindow(), applicationDisplayName(), message);
     });
+    SetStandardIconProvider(StyleIcon);
 }
 
 TML::~TML()
@@ -23,6 +53,7 @@ TML::~TML()
     // application object goes.
     TThread::StopAll(1000);
     SetErrorReporter(nullptr);
+    SetStandardIconProvider(nullptr);
 }
 
 bool TML::notify(QObject* receiver, QEvent* event)

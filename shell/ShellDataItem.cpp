@@ -1,7 +1,9 @@
 #include "shell/ShellDataItem.h"
 
 #include <QPointer>
-#include <QWidget>
+// The owner window is only held and passed on: the header alone, without
+// linking the widgets library.
+#include <QtWidgets/QWidget>
 
 #include <stdexcept>
 

@@ -3,7 +3,6 @@
 #include "platform/core/PathCodec.h"
 #include "platform/shellns/ShellNs.h"
 
-#include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -15,8 +14,8 @@
 #include <QPainterPath>
 #include <QPixmap>
 #include <QStandardPaths>
-#include <QStyle>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -197,7 +196,7 @@ void EnsureIconTheme()
 struct TIconEntry
 {
     QStringList themeNames;
-    int styleFallback = -1;
+    std::optional<TSysIcon> fallback;
     QIcon icon; // resolved at the first Icon() of this index
 };
 
@@ -216,36 +215,76 @@ struct TRegistry
     QHash<QString, TTypeFacts> typeOfExtension;
     QIcon document;
     QIcon overlays[2];
+    TStandardIconProvider standardIcons;
     int lookups = 0;
 };
 
-QString EntryKey(const QStringList& themeNames, int styleFallback)
+QString EntryKey(const QStringList& themeNames, std::optional<TSysIcon> fallback)
 {
-    return themeNames.join(QLatin1Char('\n')) + QLatin1Char('\n') + QString::number(styleFallback);
+    return themeNames.join(QLatin1Char('\n')) + QLatin1Char('\n') +
+           QString::number(fallback ? static_cast<int>(*fallback) : -1);
 }
 
-int Register(TRegistry& registry, const QStringList& themeNames, int styleFallback)
+int Register(TRegistry& registry, const QStringList& themeNames, std::optional<TSysIcon> fallback)
 {
-    const QString key = EntryKey(themeNames, styleFallback);
+    const QString key = EntryKey(themeNames, fallback);
     const auto found = registry.indexOfKey.constFind(key);
     if (found != registry.indexOfKey.constEnd()) {
         return *found;
     }
     const int index = static_cast<int>(registry.entries.size());
-    registry.entries.push_back({themeNames, styleFallback, {}});
+    registry.entries.push_back({themeNames, fallback, {}});
     registry.indexOfKey.insert(key, index);
     return index;
 }
 
-const QStringList kDocumentNames = {QStringLiteral("text-x-generic")};
-constexpr int kDocumentFallback = QStyle::SP_FileIcon;
+// The theme names of the namespace's own icons, tried in order.
+struct TSysIconNames
+{
+    TSysIcon icon;
+    std::initializer_list<const char*> themeNames;
+};
+
+const TSysIconNames kSysIconNames[] = {
+    {TSysIcon::Document, {"text-x-generic"}},
+    {TSysIcon::Folder, {"folder"}},
+    {TSysIcon::FolderOpen, {"folder-open"}},
+    {TSysIcon::Desktop, {"user-desktop"}},
+    {TSysIcon::Computer, {"computer"}},
+    {TSysIcon::Home, {"user-home"}},
+    {TSysIcon::Network, {"network-workgroup"}},
+    {TSysIcon::TrashEmpty, {"user-trash"}},
+    {TSysIcon::TrashFull, {"user-trash-full"}},
+    {TSysIcon::DriveFixed, {"drive-harddisk"}},
+    {TSysIcon::DriveRemovable, {"drive-removable-media"}},
+    {TSysIcon::DriveOptical, {"drive-optical", "media-optical"}},
+    {TSysIcon::DriveNetwork, {"folder-remote", "network-server"}},
+};
+
+QStringList ThemeNamesOf(TSysIcon icon)
+{
+    QStringList names;
+    for (const TSysIconNames& row : kSysIconNames) {
+        if (row.icon == icon) {
+            for (const char* name : row.themeNames) {
+                names << QLatin1String(name);
+            }
+        }
+    }
+    return names;
+}
+
+int RegisterSysIcon(TRegistry& registry, TSysIcon icon)
+{
+    return Register(registry, ThemeNamesOf(icon), icon);
+}
 
 TRegistry& Registry()
 {
     static TRegistry registry = [] {
         TRegistry fresh;
         fresh.document = DrawnIcon(TDrawnKind::Document);
-        Register(fresh, kDocumentNames, kDocumentFallback);
+        RegisterSysIcon(fresh, TSysIcon::Document);
         return fresh;
     }();
     return registry;
@@ -260,15 +299,6 @@ bool ThemeUsable()
     }
     EnsureIconTheme();
     return true;
-}
-
-QStyle* StyleIfAny()
-{
-    // QStyle exists only with a QApplication; a QGuiApplication has none.
-    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) {
-        return nullptr;
-    }
-    return QApplication::style();
 }
 
 QIcon ThemeIcon(const QStringList& names)
@@ -287,10 +317,8 @@ QIcon ThemeIcon(const QStringList& names)
 QIcon Resolve(TRegistry& registry, const TIconEntry& entry)
 {
     QIcon icon = ThemeIcon(entry.themeNames);
-    if (icon.isNull() && entry.styleFallback >= 0) {
-        if (QStyle* style = StyleIfAny()) {
-            icon = style->standardIcon(static_cast<QStyle::StandardPixmap>(entry.styleFallback));
-        }
+    if (icon.isNull() && entry.fallback && registry.standardIcons) {
+        icon = registry.standardIcons(*entry.fallback);
     }
     return icon.isNull() ? registry.document : icon;
 }
@@ -345,67 +373,34 @@ int ChooseIconIndex(TTypeFacts& facts)
     }
     TRegistry& registry = Registry();
     if (!facts.iconName.isEmpty() && QIcon::hasThemeIcon(facts.iconName)) {
-        facts.iconIndex = Register(registry, {facts.iconName}, kDocumentFallback);
+        facts.iconIndex = Register(registry, {facts.iconName}, TSysIcon::Document);
     } else if (!facts.genericIconName.isEmpty() && QIcon::hasThemeIcon(facts.genericIconName)) {
-        facts.iconIndex = Register(registry, {facts.genericIconName}, kDocumentFallback);
+        facts.iconIndex = Register(registry, {facts.genericIconName}, TSysIcon::Document);
     } else {
         facts.iconIndex = 0;
     }
     return facts.iconIndex;
 }
 
-struct TSysIconNames
-{
-    QStringList themeNames;
-    int styleFallback;
-};
-
-TSysIconNames NamesOf(TSysIcon icon)
-{
-    switch (icon) {
-    case TSysIcon::Document:
-        return {kDocumentNames, kDocumentFallback};
-    case TSysIcon::Folder:
-        return {{QStringLiteral("folder")}, QStyle::SP_DirIcon};
-    case TSysIcon::FolderOpen:
-        return {{QStringLiteral("folder-open")}, QStyle::SP_DirOpenIcon};
-    case TSysIcon::Desktop:
-        return {{QStringLiteral("user-desktop")}, QStyle::SP_DesktopIcon};
-    case TSysIcon::Computer:
-        return {{QStringLiteral("computer")}, QStyle::SP_ComputerIcon};
-    case TSysIcon::Home:
-        return {{QStringLiteral("user-home")}, QStyle::SP_DirHomeIcon};
-    case TSysIcon::Network:
-        return {{QStringLiteral("network-workgroup")}, QStyle::SP_DriveNetIcon};
-    case TSysIcon::TrashEmpty:
-        return {{QStringLiteral("user-trash")}, QStyle::SP_TrashIcon};
-    case TSysIcon::TrashFull:
-        return {{QStringLiteral("user-trash-full")}, QStyle::SP_TrashIcon};
-    case TSysIcon::DriveFixed:
-        return {{QStringLiteral("drive-harddisk")}, QStyle::SP_DriveHDIcon};
-    case TSysIcon::DriveRemovable:
-        return {{QStringLiteral("drive-removable-media")}, QStyle::SP_DriveFDIcon};
-    case TSysIcon::DriveOptical:
-        return {{QStringLiteral("drive-optical"), QStringLiteral("media-optical")},
-                QStyle::SP_DriveCDIcon};
-    case TSysIcon::DriveNetwork:
-        return {{QStringLiteral("folder-remote"), QStringLiteral("network-server")},
-                QStyle::SP_DriveNetIcon};
-    }
-    return {kDocumentNames, kDocumentFallback};
-}
-
 } // namespace
 
 int SysIconIndex(TSysIcon icon)
 {
-    const TSysIconNames names = NamesOf(icon);
-    return Register(Registry(), names.themeNames, names.styleFallback);
+    return RegisterSysIcon(Registry(), icon);
 }
 
-int SysIconIndexOfNames(const QStringList& themeNames, int styleFallback)
+int SysIconIndexOfNames(const QStringList& themeNames, std::optional<TSysIcon> fallback)
 {
-    return Register(Registry(), themeNames, styleFallback);
+    return Register(Registry(), themeNames, fallback);
+}
+
+void SetStandardIconProvider(TStandardIconProvider provider)
+{
+    TRegistry& registry = Registry();
+    registry.standardIcons = std::move(provider);
+    for (TIconEntry& entry : registry.entries) {
+        entry.icon = QIcon();
+    }
 }
 
 int FileIconIndex(std::string_view fileName)

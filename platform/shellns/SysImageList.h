@@ -4,14 +4,17 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+#include <optional>
 #include <string_view>
 
 class TSysImageList;
 
 // The process-wide icon registry behind TSysImageList (platform/ShellNs.h):
 // one index per distinct icon, small 16 px and large 32 px, filled from the
-// freedesktop icon theme with bundled fallbacks (the style's standard icons)
-// so that every item has an icon on a bare system. Used on the UI thread only.
+// freedesktop icon theme, then from the standard icons the application
+// provides, then from a drawn document, so that every item has an icon on a
+// bare system. Used on the UI thread only.
 //
 // At first use, when the process has no real icon theme (an empty name or
 // "hicolor", as under a bare X server or the offscreen platform), a theme
@@ -50,10 +53,19 @@ int FileIconIndex(std::string_view fileName);
 QString FileTypeName(std::string_view fileName);
 
 /// The index of the icon named by `themeNames` (tried in order), registering
-/// it at the first request; `styleFallback` is a QStyle::StandardPixmap used
-/// when the theme has none of the names, or -1 for none (the document icon
-/// is the last resort either way).
-int SysIconIndexOfNames(const QStringList& themeNames, int styleFallback = -1);
+/// it at the first request; when the theme has none of the names, the
+/// standard icon of `fallback` stands in (the document icon is the last
+/// resort either way).
+int SysIconIndexOfNames(const QStringList& themeNames,
+                        std::optional<TSysIcon> fallback = std::nullopt);
+
+/// Gives the standard icon of the application's look for one of the
+/// namespace's icons, or a null icon when it has none.
+using TStandardIconProvider = std::function<QIcon(TSysIcon)>;
+
+/// Sets the provider of standard icons (null for none, the default); icons
+/// already resolved are resolved again at their next request.
+void SetStandardIconProvider(TStandardIconProvider provider);
 
 /// The process-wide image lists: the small (16 px) or large (32 px) one.
 const TSysImageList& SysImageList(bool large);

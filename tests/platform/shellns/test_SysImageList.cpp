@@ -4,7 +4,6 @@
 
 #include <QFileInfo>
 #include <QPixmap>
-#include <QStyle>
 
 #include <gtest/gtest.h>
 
@@ -125,18 +124,28 @@ TEST(SysImageList, IconsComeFromTheThemeBeforeAnyFallback)
     }
 }
 
-TEST(SysImageList, MissingThemeIconsFallBackToTheStyleThenTheDocument)
+TEST(SysImageList, MissingThemeIconsFallBackToTheProvidedStandardIconThenTheDocument)
 {
+    QPixmap red(32, 32);
+    red.fill(Qt::red);
+    const QIcon provided(red);
+    SetStandardIconProvider(
+        [&](TSysIcon icon) { return icon == TSysIcon::Folder ? provided : QIcon(); });
     const TSysImageList& list = SysImageList(true);
-    const int plain = SysIconIndexOfNames({QStringLiteral("tunemill-test-missing-1")});
-    const int plainToo = SysIconIndexOfNames({QStringLiteral("tunemill-test-missing-2")});
-    const int styled =
-        SysIconIndexOfNames({QStringLiteral("tunemill-test-missing-1")}, QStyle::SP_DirIcon);
-    // Both plain ones are the one bundled document; the style gives another.
-    EXPECT_EQ(list.Icon(plain).cacheKey(), list.Icon(plainToo).cacheKey());
-    EXPECT_NE(list.Icon(styled).cacheKey(), list.Icon(plain).cacheKey());
-    EXPECT_FALSE(list.Icon(styled).pixmap(32).isNull());
-    EXPECT_FALSE(list.Icon(plain).pixmap(32).isNull());
+    const QStringList missing = {QStringLiteral("tunemill-test-missing-1")};
+    const int plain = SysIconIndexOfNames(missing);
+    const int unprovided = SysIconIndexOfNames(missing, TSysIcon::Computer);
+    const int standard = SysIconIndexOfNames(missing, TSysIcon::Folder);
+    // The drawn document is the last resort of every missing icon.
+    const qint64 document = list.Icon(plain).cacheKey();
+    EXPECT_EQ(list.Icon(unprovided).cacheKey(), document);
+    EXPECT_EQ(list.Icon(standard).pixmap(32).toImage().pixel(16, 16), QColor(Qt::red).rgb());
+    if (QIcon::hasThemeIcon(QStringLiteral("folder"))) {
+        EXPECT_EQ(list.Icon(SysIconIndex(TSysIcon::Folder)).name(), QStringLiteral("folder"));
+    }
+    // Without a provider the resolved icons are forgotten, not kept.
+    SetStandardIconProvider(nullptr);
+    EXPECT_EQ(list.Icon(standard).cacheKey(), document);
 }
 
 TEST(SysImageList, CountGrowsByOnePerDistinctIcon)
@@ -152,7 +161,7 @@ TEST(SysImageList, CountGrowsByOnePerDistinctIcon)
     EXPECT_EQ(SysIconIndexOfNames(names), first);
     EXPECT_EQ(list.Count(), before + 1);
     // The same names with another fallback are another icon.
-    EXPECT_EQ(SysIconIndexOfNames(names, QStyle::SP_DirIcon), before + 1);
+    EXPECT_EQ(SysIconIndexOfNames(names, TSysIcon::Folder), before + 1);
     EXPECT_EQ(SysImageList(true).Count(), before + 2);
 }
 
