@@ -39,17 +39,14 @@ std::string RealPath(const std::string& path)
 std::map<std::string, std::string> ReadLabels(const std::string& directory)
 {
     std::map<std::string, std::string> labels;
-    DIR* dir = opendir(directory.c_str());
-    if (dir == nullptr)
-        return labels;
-    while (const dirent* entry = readdir(dir)) {
+    TDirectoryReader dir(directory);
+    while (const dirent* entry = dir.Next()) {
         if (entry->d_name[0] == '.')
             continue;
-        const std::string device = RealPath(directory + "/" + entry->d_name);
+        const std::string device = RealPath(JoinPath(directory, entry->d_name));
         if (!device.empty())
             labels[device] = DecodeUdevName(entry->d_name);
     }
-    closedir(dir);
     return labels;
 }
 
