@@ -41,13 +41,6 @@ int DesktopRank(TNsItemKind kind)
     }
 }
 
-bool MayStallAt(const TNsEnvironment& environment, const std::string& path)
-{
-    const std::vector<TMount> mounts = environment.Mounts();
-    const TMount* mount = MountOfPath(mounts, path);
-    return mount && mount->MayStall();
-}
-
 // The specials first, then whatever the desktop directory holds.
 class TDesktopEnum : public IEnumIDList
 {
@@ -143,8 +136,8 @@ HRESULT TDesktopFolder::BindChild(const TNsItem& item, TItemIdPosition position,
         folder = std::make_shared<TTrashFolder>(SharedEnvironment());
         return S_OK;
     case TNsItemKind::Home:
-        folder = MakeFsFolder(Environment().Home, MayStallAt(Environment(), Environment().Home),
-                              {SpecialItem(TNsItemKind::Home)});
+        folder =
+            MakeFsFolder(SharedEnvironment(), Environment().Home, {SpecialItem(TNsItemKind::Home)});
         return S_OK;
     default: {
         const TItemIdList one = CopyFirstItemId(position);
@@ -226,6 +219,5 @@ HRESULT TDesktopFolder::ChildData(const TNsItem& item, TItemIdPosition position,
 
 std::shared_ptr<IShellFolder> TDesktopFolder::EntryFolder()
 {
-    const std::string& directory = Environment().DesktopDirectory;
-    return MakeFsFolder(directory, MayStallAt(Environment(), directory), {});
+    return MakeFsFolder(SharedEnvironment(), Environment().DesktopDirectory, {});
 }

@@ -2,6 +2,7 @@
 
 #include "platform/core/FileFacts.h"
 #include "platform/core/PathCodec.h"
+#include "platform/core/Posix.h"
 #include "platform/shellns/SysImageList.h"
 
 #include <QByteArray>
@@ -24,92 +25,6 @@
 namespace {
 
 const char kFolderTypeName[] = "ファイル フォルダー";
-
-struct TDirCloser
-{
-    void operator()(DIR* directory) const { closedir(directory); }
-};
-using TDirHandle = std::unique_ptr<DIR, TDirCloser>;
-
-class TFileDescriptor
-{
-public:
-    explicit TFileDescriptor(int fd) : fd_(fd) {}
-    ~TFileDescriptor()
-    {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    TFileDescriptor(const TFileDescriptor&) = delete;
-    TFileDescriptor& operator=(const TFileDescriptor&) = delete;
-    int Get() const { return fd_; }
-    bool IsOpen() const { return fd_ >= 0; }
-
-private:
-    int fd_;
-};
-
-TDirHandle OpenDirectory(const std::string& path)
-{
-    const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return nullptr;
-    DIR* directory = fdopendir(fd);
-    if (!directory) {
-        close(fd);
-        return nullptr;
-    }
-    return TDirHandle(directory);
-}
-
-std::string JoinPath(const std::string& directory, std::string_view name)
-{
-    std::string path = directory;
-    if (path.empty() || path.back() != '/')
-        path += '/';
-    path.append(name);
-    return path;
-}
-
-bool IsDotOrDotDot(const char* name)
-{
-    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
-}
-
-// Item-list bytes are handled here directly: the list functions live in a
-// layer above this one.
-size_t ItemsSize(TItemIdPosition list, size_t maxItems = SIZE_MAX)
-{
-    size_t size = 0;
-    for (size_t i = 0; i < maxItems && ItemIdCount(list + size) != 0; ++i)
-        size += ItemIdCount(list + size);
-    return size;
-}
-
-size_t ItemCount(TItemIdPosition list)
-{
-    size_t count = 0;
-    for (TItemIdPosition position = list; ItemIdCount(position) != 0;
-         position += ItemIdCount(position))
-        ++count;
-    return count;
-}
-
-TItemIdList JoinLists(TItemIdPosition first, size_t firstSize, TItemIdPosition second,
-                      size_t secondSize)
-{
-    const size_t total = firstSize + secondSize + 2;
-    if (total > UINT16_MAX)
-        return {};
-    TItemIdList list = TItemIdList::Allocate(static_cast<uint16_t>(total));
-    if (!list)
-        return {};
-    if (firstSize != 0)
-        std::memcpy(list.MutableData(), first, firstSize);
-    if (secondSize != 0)
-        std::memcpy(list.MutableData() + firstSize, second, secondSize);
-    return list;
-}
 
 std::optional<TNsItem> DecodeEntry(TItemIdPosition position)
 {
@@ -160,13 +75,9 @@ bool IsHiddenEntry(const TNsItem& item)
 // file system does not report, and links, need one.
 bool HasSubFolder(const std::string& path)
 {
-    TDirHandle directory = OpenDirectory(path);
-    if (!directory)
-        return false;
-    const int fd = dirfd(directory.get());
-    while (const dirent* entry = readdir(directory.get())) {
-        if (IsDotOrDotDot(entry->d_name))
-            continue;
+    TDirectoryReader directory(path);
+    const int fd = directory.Fd();
+    while (const dirent* entry = directory.Next()) {
         if (entry->d_type == DT_DIR)
             return true;
         if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
@@ -234,7 +145,7 @@ int IconIndexOf(const TNsItem& item, uint32_t flags)
 class TFsEnumerator : public IEnumIDList
 {
 public:
-    TFsEnumerator(TDirHandle directory, uint32_t flags)
+    TFsEnumerator(std::unique_ptr<TDirectoryReader> directory, uint32_t flags)
         : directory_(std::move(directory)), flags_(flags)
     {
     }
@@ -246,10 +157,8 @@ public:
         const bool wantFolders = (flags_ & SHCONTF_FOLDERS) != 0;
         const bool wantFiles = (flags_ & SHCONTF_NONFOLDERS) != 0;
         const bool wantHidden = (flags_ & SHCONTF_INCLUDEHIDDEN) != 0;
-        const int fd = dirfd(directory_.get());
-        while (const dirent* entry = readdir(directory_.get())) {
-            if (IsDotOrDotDot(entry->d_name))
-                continue;
+        const int fd = directory_->Fd();
+        while (const dirent* entry = directory_->Next()) {
             if (!wantHidden && entry->d_name[0] == '.')
                 continue;
             // The listing's type rules out the kind not asked for before
@@ -276,7 +185,7 @@ public:
     }
 
 private:
-    TDirHandle directory_;
+    std::unique_ptr<TDirectoryReader> directory_;
     uint32_t flags_;
 };
 
@@ -370,6 +279,7 @@ QCollatorSortKey TNsNameCollation::KeyOf(std::string_view name)
 
 int CompareNsNames(std::string_view first, std::string_view second)
 {
+    AssertNamespaceThread();
     return NameCollation().Compare(first, second);
 }
 
@@ -377,6 +287,15 @@ bool IsSameNsItem(const TNsItem& first, const TNsItem& second)
 {
     return first.Kind == second.Kind && first.IsFolder() == second.IsFolder() &&
            first.Name == second.Name;
+}
+
+int CompareNsIdentity(const TNsItem& first, const TNsItem& second)
+{
+    if (first.Kind != second.Kind)
+        return Order(static_cast<uint8_t>(first.Kind), static_cast<uint8_t>(second.Kind));
+    if (first.IsFolder() != second.IsFolder())
+        return first.IsFolder() ? -1 : 1;
+    return Sign(first.Name.compare(second.Name));
 }
 
 int CompareNsEntries(int column, const TNsItem& first, const TNsItem& second)
@@ -476,9 +395,18 @@ uint32_t NsEntryAttributes(const std::string& directory, const TNsItem& item, ui
     return attributes;
 }
 
-TFsFolder::TFsFolder(std::string directory, bool mayStall)
-    : directory_(std::move(directory)), mayStall_(mayStall)
+TFsFolder::TFsFolder(std::string directory, bool mayStall, TStallAnswer mayStallAt)
+    : directory_(std::move(directory)), mayStall_(mayStall), mayStallAt_(std::move(mayStallAt))
 {
+}
+
+bool TFsFolder::EntryMayStall(const TNsItem& item) const
+{
+    // Only a folder can be a mount point and only a link can lead elsewhere;
+    // anything else lies on this folder's mount.
+    if (mayStall_ || !mayStallAt_ || (!item.IsFolder() && (item.Flags & kNsFlagLink) == 0))
+        return mayStall_;
+    return mayStallAt_(JoinPath(directory_, item.Name));
 }
 
 std::shared_ptr<TFsFolder> TFsFolder::BindEntries(TItemIdPosition list, size_t count) const
@@ -494,11 +422,12 @@ std::shared_ptr<TFsFolder> TFsFolder::BindEntries(TItemIdPosition list, size_t c
         path = JoinPath(path, item->Name);
         position += ItemIdCount(position);
     }
-    auto folder = std::make_shared<TFsFolder>(std::move(path), mayStall_);
+    const bool mayStall = mayStall_ || (mayStallAt_ && mayStallAt_(path));
+    auto folder = std::make_shared<TFsFolder>(std::move(path), mayStall, mayStallAt_);
     if (absoluteIdList_)
-        folder->SetAbsoluteIdList(JoinLists(absoluteIdList_.Data(),
-                                            ItemsSize(absoluteIdList_.Data()), list,
-                                            ItemsSize(list, count)));
+        folder->SetAbsoluteIdList(JoinItemIdBytes(absoluteIdList_.Data(),
+                                                  ItemIdBytesSize(absoluteIdList_.Data()), list,
+                                                  ItemIdBytesSize(list, count)));
     return folder;
 }
 
@@ -533,7 +462,7 @@ HRESULT TFsFolder::ParseDisplayName(QWidget* /*owner*/, const std::string& name,
     }
     if (bytes.empty())
         return E_INVALIDARG;
-    TItemIdList parsed = JoinLists(bytes.data(), bytes.size(), nullptr, 0);
+    TItemIdList parsed = JoinItemIdBytes(bytes.data(), bytes.size(), nullptr, 0);
     if (!parsed)
         return E_INVALIDARG;
     list = std::move(parsed);
@@ -543,18 +472,37 @@ HRESULT TFsFolder::ParseDisplayName(QWidget* /*owner*/, const std::string& name,
 HRESULT TFsFolder::EnumObjects(QWidget* /*owner*/, uint32_t flags,
                                std::shared_ptr<IEnumIDList>& children)
 {
-    TDirHandle directory = OpenDirectory(directory_);
-    if (!directory)
+    auto directory = std::make_unique<TDirectoryReader>(directory_);
+    if (!directory->IsOpen())
         return E_FAIL;
     children = std::make_shared<TFsEnumerator>(std::move(directory), flags);
     return S_OK;
+}
+
+template <class Call> HRESULT TFsFolder::InItemFolder(TItemIdPosition list, Call&& call)
+{
+    if (!list)
+        return E_INVALIDARG;
+    const size_t count = ItemIdItemCount(list);
+    if (count == 0)
+        return E_INVALIDARG;
+    if (count > 1) {
+        std::shared_ptr<TFsFolder> parent = BindEntries(list, count - 1);
+        if (!parent)
+            return E_INVALIDARG;
+        return parent->InItemFolder(list + ItemIdBytesSize(list, count - 1), call);
+    }
+    std::optional<TNsItem> entry = DecodeEntry(list);
+    if (!entry)
+        return E_INVALIDARG;
+    return call(*this, *entry);
 }
 
 HRESULT TFsFolder::BindToObject(TItemIdPosition list, std::shared_ptr<IShellFolder>& folder)
 {
     if (!list)
         return E_INVALIDARG;
-    std::shared_ptr<TFsFolder> bound = BindEntries(list, ItemCount(list));
+    std::shared_ptr<TFsFolder> bound = BindEntries(list, ItemIdItemCount(list));
     if (!bound)
         return E_INVALIDARG;
     folder = std::move(bound);
@@ -594,27 +542,12 @@ HRESULT TFsFolder::GetAttributesOf(std::span<const TItemIdPosition> items, uint3
     const uint32_t asked = attributes;
     uint32_t common = UINT32_MAX;
     for (TItemIdPosition position : items) {
-        if (!position)
-            return E_INVALIDARG;
-        const size_t count = ItemCount(position);
-        if (count == 0)
-            return E_INVALIDARG;
-        if (count > 1) {
-            std::shared_ptr<TFsFolder> parent = BindEntries(position, count - 1);
-            if (!parent)
-                return E_INVALIDARG;
-            const TItemIdPosition last = position + ItemsSize(position, count - 1);
-            uint32_t deeper = asked;
-            const HRESULT result = parent->GetAttributesOf({&last, 1}, deeper);
-            if (FAILED(result))
-                return result;
-            common &= deeper;
-            continue;
-        }
-        std::optional<TNsItem> item = DecodeEntry(position);
-        if (!item)
-            return E_INVALIDARG;
-        common &= NsEntryAttributes(directory_, *item, asked, mayStall_);
+        const HRESULT result = InItemFolder(position, [&](TFsFolder& folder, TNsItem& item) {
+            common &= NsEntryAttributes(folder.directory_, item, asked, folder.EntryMayStall(item));
+            return S_OK;
+        });
+        if (FAILED(result))
+            return result;
     }
     attributes = common;
     return S_OK;
@@ -635,7 +568,7 @@ HRESULT TFsFolder::GetUIObjectOf(QWidget* /*owner*/, std::span<const TItemIdPosi
     QByteArray urls;
     std::vector<TItemIdPosition> children;
     for (TItemIdPosition position : items) {
-        if (!position || ItemCount(position) != 1)
+        if (!position || ItemIdItemCount(position) != 1)
             return E_INVALIDARG;
         std::optional<TNsItem> item = DecodeEntry(position);
         if (!item)
@@ -676,51 +609,35 @@ HRESULT TFsFolder::GetUIObjectOf(QWidget* /*owner*/, std::span<const TItemIdPosi
 
 HRESULT TFsFolder::GetDisplayNameOf(TItemIdPosition item, uint32_t flags, std::string& name)
 {
-    if (!item)
-        return E_INVALIDARG;
-    const size_t count = ItemCount(item);
-    if (count == 0)
-        return E_INVALIDARG;
-    if (count > 1) {
-        std::shared_ptr<TFsFolder> parent = BindEntries(item, count - 1);
-        if (!parent)
-            return E_INVALIDARG;
-        return parent->GetDisplayNameOf(item + ItemsSize(item, count - 1), flags, name);
-    }
-    std::optional<TNsItem> entry = DecodeEntry(item);
-    if (!entry)
-        return E_INVALIDARG;
-    if ((flags & SHGDN_FORPARSING) == 0)
-        name = DisplayNameOfBytes(entry->Name);
-    else if ((flags & SHGDN_INFOLDER) != 0)
-        name = entry->Name;
-    else
-        name = JoinPath(directory_, entry->Name);
-    return S_OK;
+    return InItemFolder(item, [&](TFsFolder& folder, TNsItem& entry) {
+        if ((flags & SHGDN_FORPARSING) == 0)
+            name = DisplayNameOfBytes(entry.Name);
+        else if ((flags & SHGDN_INFOLDER) != 0)
+            name = entry.Name;
+        else
+            name = JoinPath(folder.directory_, entry.Name);
+        return S_OK;
+    });
 }
 
-HRESULT TFsFolder::SetNameOf(QWidget* owner, TItemIdPosition item, const std::string& newName,
-                             uint32_t flags, TItemIdList* newItem)
+HRESULT TFsFolder::SetNameOf(QWidget*, TItemIdPosition item, const std::string& newName, uint32_t,
+                             TItemIdList* newItem)
 {
-    if (!item)
+    if (!IsValidNsItemName(TNsItemKind::Entry, newName))
         return E_INVALIDARG;
-    const size_t count = ItemCount(item);
-    if (count == 0)
-        return E_INVALIDARG;
-    if (count > 1) {
-        std::shared_ptr<TFsFolder> parent = BindEntries(item, count - 1);
-        if (!parent)
-            return E_INVALIDARG;
-        return parent->SetNameOf(owner, item + ItemsSize(item, count - 1), newName, flags, newItem);
-    }
-    std::optional<TNsItem> entry = DecodeEntry(item);
-    if (!entry || !IsValidNsItemName(TNsItemKind::Entry, newName))
-        return E_INVALIDARG;
-    TFileDescriptor directory(open(directory_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return InItemFolder(item, [&](TFsFolder& folder, TNsItem& entry) {
+        return folder.RenameEntry(entry, newName, newItem);
+    });
+}
+
+HRESULT TFsFolder::RenameEntry(const TNsItem& entry, const std::string& newName,
+                               TItemIdList* newItem)
+{
+    TUniqueFd directory(open(directory_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!directory.IsOpen())
         return E_FAIL;
-    if (newName != entry->Name) {
-        if (renameat2(directory.Get(), entry->Name.c_str(), directory.Get(), newName.c_str(),
+    if (newName != entry.Name) {
+        if (renameat2(directory.Get(), entry.Name.c_str(), directory.Get(), newName.c_str(),
                       RENAME_NOREPLACE) != 0) {
             if (errno != EINVAL && errno != ENOSYS)
                 return E_FAIL;
@@ -731,7 +648,7 @@ HRESULT TFsFolder::SetNameOf(QWidget* owner, TItemIdPosition item, const std::st
             if (fstatat(directory.Get(), newName.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 ||
                 errno != ENOENT)
                 return E_FAIL;
-            if (renameat(directory.Get(), entry->Name.c_str(), directory.Get(), newName.c_str()) !=
+            if (renameat(directory.Get(), entry.Name.c_str(), directory.Get(), newName.c_str()) !=
                 0)
                 return E_FAIL;
         }
@@ -752,22 +669,10 @@ HRESULT TFsFolder::SetNameOf(QWidget* owner, TItemIdPosition item, const std::st
 
 HRESULT TFsFolder::GetDataFromIDList(TItemIdPosition item, TWin32FindData& data)
 {
-    if (!item)
-        return E_INVALIDARG;
-    const size_t count = ItemCount(item);
-    if (count == 0)
-        return E_INVALIDARG;
-    if (count > 1) {
-        std::shared_ptr<TFsFolder> parent = BindEntries(item, count - 1);
-        if (!parent)
-            return E_INVALIDARG;
-        return parent->GetDataFromIDList(item + ItemsSize(item, count - 1), data);
-    }
-    std::optional<TNsItem> entry = DecodeEntry(item);
-    if (!entry)
-        return E_INVALIDARG;
-    data = FindDataOfNsItem(*entry);
-    return S_OK;
+    return InItemFolder(item, [&](TFsFolder&, TNsItem& entry) {
+        data = FindDataOfNsItem(entry);
+        return S_OK;
+    });
 }
 
 std::shared_ptr<IShellIcon> TFsFolder::QueryShellIcon()
@@ -778,20 +683,8 @@ std::shared_ptr<IShellIcon> TFsFolder::QueryShellIcon()
 
 HRESULT TFsFolder::GetIconOf(TItemIdPosition item, uint32_t flags, int& index)
 {
-    if (!item)
-        return E_INVALIDARG;
-    const size_t count = ItemCount(item);
-    if (count == 0)
-        return E_INVALIDARG;
-    if (count > 1) {
-        std::shared_ptr<TFsFolder> parent = BindEntries(item, count - 1);
-        if (!parent)
-            return E_INVALIDARG;
-        return parent->GetIconOf(item + ItemsSize(item, count - 1), flags, index);
-    }
-    std::optional<TNsItem> entry = DecodeEntry(item);
-    if (!entry)
-        return E_INVALIDARG;
-    index = IconIndexOf(*entry, flags);
-    return S_OK;
+    return InItemFolder(item, [&](TFsFolder&, TNsItem& entry) {
+        index = IconIndexOf(entry, flags);
+        return S_OK;
+    });
 }

@@ -10,10 +10,12 @@
 #include "platform/shellns/SysImageList.h"
 
 #include <QCoreApplication>
-#include <QTimer>
+#include <QThread>
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
+#include <poll.h>
 #include <pwd.h>
 #include <sstream>
 #include <sys/stat.h>
@@ -83,6 +85,26 @@ std::string AbsoluteVariable(const char* name, const std::string& fallback)
     return fallback;
 }
 
+std::array<int64_t, 5> TableStamp(const std::string& path)
+{
+    struct stat facts;
+    if (stat(path.c_str(), &facts) != 0)
+        return {};
+    return {static_cast<int64_t>(facts.st_ino), static_cast<int64_t>(facts.st_size),
+            static_cast<int64_t>(facts.st_mtim.tv_sec), facts.st_mtim.tv_nsec,
+            facts.st_ctim.tv_sec * 1'000'000'000 + facts.st_ctim.tv_nsec};
+}
+
+bool TableChanged(const TMountCache& cache, const std::string& path)
+{
+    if (cache.Table) {
+        pollfd marked = {cache.Table.Get(), POLLPRI, 0};
+        if (poll(&marked, 1, 0) > 0 && (marked.revents & (POLLPRI | POLLERR)) != 0)
+            return true;
+    }
+    return TableStamp(path) != cache.Stamp;
+}
+
 std::shared_ptr<IShellNamespace>& ProcessNamespace()
 {
     static std::shared_ptr<IShellNamespace> shellNamespace;
@@ -113,16 +135,25 @@ TNsEnvironment TNsEnvironment::FromProcess()
 
 std::vector<TMount> TNsEnvironment::Mounts() const
 {
-    if (!QCoreApplication::instance())
-        return ReadMounts(Sources);
-    if (!Cache->Mounts) {
-        Cache->Mounts = ReadMounts(Sources);
-        QTimer::singleShot(0, [cache = std::weak_ptr<TMountCache>(Cache)] {
-            if (std::shared_ptr<TMountCache> held = cache.lock())
-                held->Mounts.reset();
-        });
-    }
-    return *Cache->Mounts;
+    return KeptMounts();
+}
+
+bool TNsEnvironment::MayStallAt(const std::string& path) const
+{
+    return PathMayStall(KeptMounts(), path);
+}
+
+const std::vector<TMount>& TNsEnvironment::KeptMounts() const
+{
+    AssertNamespaceThread();
+    TMountCache& cache = *Cache;
+    if (cache.Mounts && !TableChanged(cache, Sources.MountTable))
+        return *cache.Mounts;
+    // Opened before the read, so that a change during the read marks it.
+    cache.Table.Reset(open(Sources.MountTable.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    cache.Stamp = TableStamp(Sources.MountTable);
+    cache.Mounts = ReadMounts(Sources);
+    return *cache.Mounts;
 }
 
 std::string DesktopDirectoryOf(const std::string& home, const std::string& configHome)
@@ -330,8 +361,8 @@ bool TLinuxShellNamespace::GetFileInfo(TItemIdPosition list, uint32_t flags, TSh
 
 void TLinuxShellNamespace::FlushChangeNotices()
 {
-    // Nothing is queued here: the watcher threads see every change themselves
-    // and report it as it happens.
+    AssertNamespaceThread();
+    environment_->ForgetMounts();
 }
 
 std::string TLinuxShellNamespace::GetVolumeLabel(const std::string& rootPath)
@@ -341,8 +372,17 @@ std::string TLinuxShellNamespace::GetVolumeLabel(const std::string& rootPath)
     return mount ? mount->Label : std::string();
 }
 
+void AssertNamespaceThread()
+{
+    const QCoreApplication* application = QCoreApplication::instance();
+    Q_ASSERT_X(!application || QThread::currentThread() == application->thread(), "namespace",
+               "the namespace is for the UI thread");
+    (void)application;
+}
+
 std::shared_ptr<IShellNamespace> ShellNamespace()
 {
+    AssertNamespaceThread();
     std::shared_ptr<IShellNamespace>& current = ProcessNamespace();
     if (!current)
         current = std::make_shared<TLinuxShellNamespace>();
@@ -351,6 +391,7 @@ std::shared_ptr<IShellNamespace> ShellNamespace()
 
 void SetShellNamespace(std::shared_ptr<IShellNamespace> shellNamespace)
 {
+    AssertNamespaceThread();
     // Null makes the next ShellNamespace() read the environment afresh.
     ProcessNamespace() = std::move(shellNamespace);
 }

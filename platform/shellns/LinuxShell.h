@@ -1,8 +1,11 @@
 #pragma once
 
+#include "platform/core/Posix.h"
 #include "platform/mounts/Mounts.h"
 #include "platform/shellns/ShellNs.h"
 
+#include <array>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,6 +26,12 @@
 struct TMountCache
 {
     std::optional<std::vector<TMount>> Mounts;
+    /// The table, open since just before it was read: the kernel's table
+    /// marks it (POLLPRI) on every mount change.
+    TUniqueFd Table;
+    /// Inode, size and change times of the table when it was read, for a
+    /// table that is a plain file and so marks nothing.
+    std::array<int64_t, 5> Stamp{};
 };
 
 /// Where the desktop finds its sources. Read from the process environment
@@ -43,15 +52,21 @@ struct TNsEnvironment
     std::string TrashFiles() const { return DataHome + "/Trash/files"; }
     std::string TrashInfo() const { return DataHome + "/Trash/info"; }
 
-    /// The mount table (ReadMounts of Sources). It is read at most once per
-    /// pass of the event loop: the copy is dropped by a zero-time timer, so
-    /// a sort or a tree expansion that asks many times reads it once, and a
-    /// change shows from the next pass on. Without an application object
-    /// every call reads the table. Reading never touches a mounted file
-    /// system, so it cannot block.
+    /// The mount table (ReadMounts of Sources), kept until the table changes
+    /// or the namespace's change notices are flushed, so a sort or a tree
+    /// expansion that asks many times reads it once. Whether it changed is
+    /// seen on the table itself, with no event loop. Reading never touches
+    /// a mounted file system, so it cannot block.
     std::vector<TMount> Mounts() const;
+    /// PathMayStall of `path` over the kept table.
+    bool MayStallAt(const std::string& path) const;
+    /// Drops the kept table; the next call reads it afresh.
+    void ForgetMounts() const { Cache->Mounts.reset(); }
 
     std::shared_ptr<TMountCache> Cache = std::make_shared<TMountCache>();
+
+private:
+    const std::vector<TMount>& KeptMounts() const;
 };
 
 /// The desktop directory for a home and a configuration directory:
@@ -101,7 +116,8 @@ public:
     HRESULT GetSpecialFolderLocation(QWidget* owner, int csidl, TItemIdList& list) override;
     bool GetPathFromIDList(TItemIdPosition list, std::string& path) override;
     bool GetFileInfo(TItemIdPosition list, uint32_t flags, TShFileInfo& info) override;
-    /// Nothing is ever pending here: the watchers see changes themselves.
+    /// The watchers see file changes themselves, so nothing is queued; the
+    /// kept mount table is dropped, since a device notice is what asks.
     void FlushChangeNotices() override;
     /// The raw label of the mount at exactly `rootPath`; empty when none.
     std::string GetVolumeLabel(const std::string& rootPath) override;

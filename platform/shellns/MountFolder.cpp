@@ -144,11 +144,9 @@ HRESULT TMountFolder::EnumObjects(QWidget*, uint32_t flags, std::shared_ptr<IEnu
 HRESULT TMountFolder::BindChild(const TNsItem& item, TItemIdPosition,
                                 std::shared_ptr<IShellFolder>& folder)
 {
-    const bool mayStall =
-        childKind_ == TNsItemKind::NetworkMount || (item.Flags & kNsFlagNetwork) != 0;
     const TNsItemKind parentKind =
         childKind_ == TNsItemKind::Volume ? TNsItemKind::Computer : TNsItemKind::Network;
-    folder = MakeFsFolder(item.Name, mayStall, {SpecialItem(parentKind), item});
+    folder = MakeFsFolder(SharedEnvironment(), item.Name, {SpecialItem(parentKind), item});
     return S_OK;
 }
 
@@ -172,9 +170,7 @@ HRESULT TMountFolder::ChildAttributes(const TNsItem& item, TItemIdPosition, uint
         attributes |= SFGAO_REMOVABLE;
     // A stalling server must not be asked; it is offered as a target and
     // the operation reports a refusal.
-    const bool stalls =
-        childKind_ == TNsItemKind::NetworkMount || (item.Flags & kNsFlagNetwork) != 0;
-    if (stalls || access(item.Name.c_str(), W_OK) == 0)
+    if (Environment().MayStallAt(item.Name) || access(item.Name.c_str(), W_OK) == 0)
         attributes |= SFGAO_DROPTARGET;
     return S_OK;
 }

@@ -26,6 +26,13 @@ class QWidget;
 //
 // Item bytes are the namespace's own: callers only hold, copy, join and split
 // lists, and pass them back.
+//
+// The namespace is for the UI thread: the process's namespace, its folders
+// and what they hand out are made, asked and dropped there. Their caches (the
+// mount table, the collation keys of names, the original names of trashed
+// files, the namespace itself) hold no lock; debug builds assert the thread
+// where they are used (AssertNamespaceThread). A worker that needs facts of
+// a folder reads the file system itself.
 
 // EnumObjects flags.
 constexpr uint32_t SHCONTF_FOLDERS = 0x20;
@@ -253,6 +260,10 @@ public:
     /// none. Never blocks on a missing medium or a stalled server.
     virtual std::string GetVolumeLabel(const std::string& rootPath) = 0;
 };
+
+/// Debug builds stop the program when this is not the UI thread (the thread
+/// of the application object, once there is one); release builds do nothing.
+void AssertNamespaceThread();
 
 /// The namespace of this process: the Linux desktop unless a test put
 /// another in place. Never null.

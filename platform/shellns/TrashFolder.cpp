@@ -81,6 +81,7 @@ HRESULT TTrashFolder::ChildData(const TNsItem& item, TItemIdPosition, TWin32Find
 // under a name while it is in the Trash.
 const std::string& TTrashFolder::OriginalName(const std::string& name)
 {
+    AssertNamespaceThread();
     auto found = originalNames_.find(name);
     if (found == originalNames_.end())
         found =

@@ -1,27 +1,25 @@
 #include "platform/shellns/VirtualFolder.h"
 
 #include "platform/shellns/FsFolder.h"
+#include "platform/shellns/LinuxShell.h"
 
 #include <type_traits>
 
 namespace {
 
-// The bytes of a whole list up to its terminator.
-std::string_view ListBytes(TItemIdPosition position)
+// Level by level, by identity alone; lists known to decode.
+int CompareListsByIdentity(TItemIdPosition first, TItemIdPosition second)
 {
-    return {reinterpret_cast<const char*>(position), ItemIdBytesSize(position)};
-}
-
-int CompareBytes(std::string_view first, std::string_view second)
-{
-    const int order = first.compare(second);
-    return order < 0 ? -1 : order > 0 ? 1 : 0;
-}
-
-int FirstItemOrderByBytes(TItemIdPosition first, TItemIdPosition second)
-{
-    return CompareBytes({reinterpret_cast<const char*>(first), ItemIdCount(first)},
-                        {reinterpret_cast<const char*>(second), ItemIdCount(second)});
+    for (;; first = NextItemId(first), second = NextItemId(second)) {
+        if (IsItemIdEnd(first) || IsItemIdEnd(second))
+            return IsItemIdEnd(first) == IsItemIdEnd(second) ? 0 : IsItemIdEnd(first) ? -1 : 1;
+        const std::optional<TNsItem> a = DecodeNsItem(first);
+        const std::optional<TNsItem> b = DecodeNsItem(second);
+        if (!a || !b)
+            return a ? 1 : (b ? -1 : 0);
+        if (const int order = CompareNsIdentity(*a, *b); order != 0)
+            return order;
+    }
 }
 
 int Sign(int value)
@@ -86,10 +84,13 @@ TNsItem SpecialItem(TNsItemKind kind)
     return item;
 }
 
-std::shared_ptr<IShellFolder> MakeFsFolder(const std::string& directory, bool mayStall,
+std::shared_ptr<IShellFolder> MakeFsFolder(const std::shared_ptr<const TNsEnvironment>& environment,
+                                           const std::string& directory,
                                            const std::vector<TNsItem>& absolute)
 {
-    auto folder = std::make_shared<TFsFolder>(directory, mayStall);
+    auto folder = std::make_shared<TFsFolder>(
+        directory, environment->MayStallAt(directory),
+        [environment](const std::string& path) { return environment->MayStallAt(path); });
     if (TItemIdList list = EncodeNsItems(absolute))
         folder->SetAbsoluteIdList(std::move(list));
     return folder;
@@ -140,9 +141,11 @@ HRESULT TVirtualFolder::CompareIDs(int column, TItemIdPosition first, TItemIdPos
     const std::optional<TNsItem> b = DecodeNsItem(second);
     if (!a || !b || !Owns(*a) || !Owns(*b))
         return E_INVALIDARG;
-    int order = Sign(CompareChildren(column, *a, *b));
+    // The facts an item carries are one reading's; they may order two items
+    // but never tell one item from itself.
+    int order = IsSameNsItem(*a, *b) ? 0 : Sign(CompareChildren(column, *a, *b));
     if (order == 0)
-        order = FirstItemOrderByBytes(first, second);
+        order = CompareNsIdentity(*a, *b);
     if (order != 0)
         return CompareResult(order);
 
@@ -156,7 +159,7 @@ HRESULT TVirtualFolder::CompareIDs(int column, TItemIdPosition first, TItemIdPos
     const TItemIdList one = CopyFirstItemId(first);
     std::shared_ptr<IShellFolder> child;
     if (!one || FAILED(BindToObject(one.Data(), child)) || !child)
-        return CompareResult(CompareBytes(ListBytes(restA), ListBytes(restB)));
+        return CompareResult(CompareListsByIdentity(restA, restB));
     return child->CompareIDs(column, restA, restB);
 }
 

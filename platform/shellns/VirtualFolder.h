@@ -25,8 +25,10 @@ std::string StripTrailingSlashes(std::string path);
 TNsItem SpecialItem(TNsItemKind kind);
 
 /// A directory's folder that knows its own absolute list, which the data
-/// objects of its selections name as their parent.
-std::shared_ptr<IShellFolder> MakeFsFolder(const std::string& directory, bool mayStall,
+/// objects of its selections name as their parent, and asks the
+/// environment's mount table whether looking at it or below it may stall.
+std::shared_ptr<IShellFolder> MakeFsFolder(const std::shared_ptr<const TNsEnvironment>& environment,
+                                           const std::string& directory,
                                            const std::vector<TNsItem>& absolute);
 
 /// Enumerates a list of items made beforehand.
@@ -80,7 +82,8 @@ protected:
     virtual bool Owns(const TNsItem& item) const = 0;
     virtual HRESULT BindChild(const TNsItem& item, TItemIdPosition position,
                               std::shared_ptr<IShellFolder>& folder) = 0;
-    /// Negative, zero or positive; bytes break the ties afterwards.
+    /// Negative, zero or positive; identity (CompareNsIdentity) breaks the
+    /// ties afterwards, and items that IsSameNsItem are never asked.
     virtual int CompareChildren(int column, const TNsItem& first, const TNsItem& second) = 0;
     virtual HRESULT ChildAttributes(const TNsItem& item, TItemIdPosition position, uint32_t asked,
                                     uint32_t& attributes) = 0;
