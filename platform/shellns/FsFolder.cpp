@@ -279,6 +279,7 @@ QCollatorSortKey TNsNameCollation::KeyOf(std::string_view name)
 
 int CompareNsNames(std::string_view first, std::string_view second)
 {
+    AssertNamespaceThread();
     return NameCollation().Compare(first, second);
 }
 
@@ -286,6 +287,15 @@ bool IsSameNsItem(const TNsItem& first, const TNsItem& second)
 {
     return first.Kind == second.Kind && first.IsFolder() == second.IsFolder() &&
            first.Name == second.Name;
+}
+
+int CompareNsIdentity(const TNsItem& first, const TNsItem& second)
+{
+    if (first.Kind != second.Kind)
+        return Order(static_cast<uint8_t>(first.Kind), static_cast<uint8_t>(second.Kind));
+    if (first.IsFolder() != second.IsFolder())
+        return first.IsFolder() ? -1 : 1;
+    return Sign(first.Name.compare(second.Name));
 }
 
 int CompareNsEntries(int column, const TNsItem& first, const TNsItem& second)
@@ -385,9 +395,18 @@ uint32_t NsEntryAttributes(const std::string& directory, const TNsItem& item, ui
     return attributes;
 }
 
-TFsFolder::TFsFolder(std::string directory, bool mayStall)
-    : directory_(std::move(directory)), mayStall_(mayStall)
+TFsFolder::TFsFolder(std::string directory, bool mayStall, TStallAnswer mayStallAt)
+    : directory_(std::move(directory)), mayStall_(mayStall), mayStallAt_(std::move(mayStallAt))
 {
+}
+
+bool TFsFolder::EntryMayStall(const TNsItem& item) const
+{
+    // Only a folder can be a mount point and only a link can lead elsewhere;
+    // anything else lies on this folder's mount.
+    if (mayStall_ || !mayStallAt_ || (!item.IsFolder() && (item.Flags & kNsFlagLink) == 0))
+        return mayStall_;
+    return mayStallAt_(JoinPath(directory_, item.Name));
 }
 
 std::shared_ptr<TFsFolder> TFsFolder::BindEntries(TItemIdPosition list, size_t count) const
@@ -403,7 +422,8 @@ std::shared_ptr<TFsFolder> TFsFolder::BindEntries(TItemIdPosition list, size_t c
         path = JoinPath(path, item->Name);
         position += ItemIdCount(position);
     }
-    auto folder = std::make_shared<TFsFolder>(std::move(path), mayStall_);
+    const bool mayStall = mayStall_ || (mayStallAt_ && mayStallAt_(path));
+    auto folder = std::make_shared<TFsFolder>(std::move(path), mayStall, mayStallAt_);
     if (absoluteIdList_)
         folder->SetAbsoluteIdList(JoinItemIdBytes(absoluteIdList_.Data(),
                                                   ItemIdBytesSize(absoluteIdList_.Data()), list,
@@ -523,7 +543,7 @@ HRESULT TFsFolder::GetAttributesOf(std::span<const TItemIdPosition> items, uint3
     uint32_t common = UINT32_MAX;
     for (TItemIdPosition position : items) {
         const HRESULT result = InItemFolder(position, [&](TFsFolder& folder, TNsItem& item) {
-            common &= NsEntryAttributes(folder.directory_, item, asked, folder.mayStall_);
+            common &= NsEntryAttributes(folder.directory_, item, asked, folder.EntryMayStall(item));
             return S_OK;
         });
         if (FAILED(result))

@@ -7,6 +7,7 @@
 #include <QCollatorSortKey>
 #include <QLocale>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,15 +18,22 @@
 // that are not valid UTF-8 are kept byte for byte. The desktop, the home
 // folder, volumes and network mounts all show their directories through it.
 
+/// Whether looking at a path may stall (PathMayStall over the namespace's
+/// mount table).
+using TStallAnswer = std::function<bool(const std::string& path)>;
+
 class TFsFolder : public IShellFolder,
                   public IShellIcon,
                   public std::enable_shared_from_this<TFsFolder>
 {
 public:
-    /// `directory` is an absolute path; `mayStall` says that the directory
-    /// is on a network or user-space mount, where nothing is looked at that
-    /// enumeration did not already give (sub-folders are assumed).
-    TFsFolder(std::string directory, bool mayStall);
+    /// `directory` is an absolute path; `mayStall` says that looking at it
+    /// may stall (a network or user-space mount), so nothing is looked at
+    /// that enumeration did not already give (sub-folders are assumed).
+    /// `mayStallAt` answers the same for the folders and entries below, where
+    /// a link or a mount point may lead onto such a mount; without it they
+    /// share the folder's answer.
+    TFsFolder(std::string directory, bool mayStall, TStallAnswer mayStallAt = {});
 
     const std::string& Directory() const { return directory_; }
     bool MayStall() const { return mayStall_; }
@@ -68,9 +76,12 @@ private:
     template <class Call> HRESULT InItemFolder(TItemIdPosition list, Call&& call);
     /// Renames an entry of this folder; see SetNameOf.
     HRESULT RenameEntry(const TNsItem& entry, const std::string& newName, TItemIdList* newItem);
+    /// Whether looking at an entry of this folder may stall.
+    bool EntryMayStall(const TNsItem& item) const;
 
     std::string directory_;
     bool mayStall_;
+    TStallAnswer mayStallAt_;
     TItemIdList absoluteIdList_;
 };
 
@@ -120,6 +131,10 @@ QLocale NsCollationLocale();
 /// attributes, link) are those of one reading and do not count.
 bool IsSameNsItem(const TNsItem& first, const TNsItem& second);
 
+/// An order of items by what IsSameNsItem looks at (kind, folder or not,
+/// name bytes): zero exactly when IsSameNsItem.
+int CompareNsIdentity(const TNsItem& first, const TNsItem& second);
+
 /// The order of two Entry items by a column (0 name, 1 size, 2 type,
 /// 3 modified time, 4 attributes): folders before files, then the column,
 /// ties by name, then kind. Zero exactly when IsSameNsItem, in every column.
@@ -133,7 +148,9 @@ std::string DisplayNameOfBytes(std::string_view name);
 TWin32FindData FindDataOfNsItem(const TNsItem& item);
 
 /// SFGAO bits of one entry of `directory` that can be had without looking
-/// beyond what `asked` needs (HASSUBFOLDER costs a directory read; on a
-/// stalling mount it is assumed for every folder).
+/// beyond what `asked` needs (HASSUBFOLDER costs a directory read). With
+/// `mayStall` (looking at the entry may stall) the entry is not looked at:
+/// a folder is assumed to hold sub-folders and its mode bits stand in for
+/// the access checks.
 uint32_t NsEntryAttributes(const std::string& directory, const TNsItem& item, uint32_t asked,
                            bool mayStall);
