@@ -1,32 +1,34 @@
 #include "app/PlayQueue.h"
 
 #include "platform/core/FileIO.h"
+#include "platform/core/Posix.h"
 #include "settings/Unt_Com.h"
 
-#include <array>
-#include <cerrno>
+#include <cstdint>
+#include <cstring>
 #include <fcntl.h>
 #include <stdexcept>
-#include <string_view>
 #include <unistd.h>
 
 namespace {
 
-struct TExtensionGroup
+// An extension after its dot (at most four bytes, lowercase) and its length,
+// as one integer, so that the file-type test is one switch.
+constexpr uint64_t ExtensionKey(const char* text, size_t length)
 {
-    TFileType Switch;
-    std::array<std::string_view, 3> Extensions;
-};
+    uint64_t key = length << 32;
+    for (size_t i = 0; i < length; ++i)
+        key |= uint64_t(static_cast<unsigned char>(text[i])) << (8 * i);
+    return key;
+}
 
-// In test order; unused slots are empty.
-constexpr std::array<TExtensionGroup, kFileTypeCount> kExtensionTable = {{
-    {ftMP3, {".mp3", "", ""}},
-    {ftWMA, {".wma", ".wmx", ""}},
-    {ftMDI, {".mid", ".rmi", ".midi"}},
-    {ftWAV, {".wav", "", ""}},
-    {ftAIF, {".aif", ".aifc", ".aiff"}},
-    {ftSND, {".au", ".snd", ""}},
-}};
+constexpr uint64_t operator""_ext(const char* text, size_t length)
+{
+    return ExtensionKey(text, length);
+}
+
+// No extension of the six groups is longer than this, dot included.
+constexpr size_t kLongestExtension = 5;
 
 } // namespace
 
@@ -42,36 +44,56 @@ std::string FileExtension(const std::string& path)
 
 bool IsMusicFile(const std::string& path)
 {
-    const size_t slash = path.rfind('/');
-    const size_t dot = path.rfind('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-        return false;
-    // No extension of the table is longer than five bytes: lowercase into a
-    // small buffer instead of allocating.
-    constexpr size_t kLongest = 5;
-    const size_t length = path.size() - dot;
-    if (length > kLongest)
-        return false;
-    char lowered[kLongest];
-    for (size_t i = 0; i < length; ++i) {
-        const char c = path[dot + i];
-        lowered[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    }
-    const std::string_view extension(lowered, length);
-    for (const TExtensionGroup& group : kExtensionTable) {
-        if (!FileTypeSwitches[group.Switch])
-            continue;
-        for (const std::string_view candidate : group.Extensions) {
-            if (extension == candidate)
-                return true;
+    // Only the last five bytes can hold a dot that starts an extension of the
+    // table; a "/" met first means the final component has none there.
+    const size_t size = path.size();
+    const size_t window = size < kLongestExtension ? size : kLongestExtension;
+    size_t dot = size;
+    for (size_t i = 1; i <= window; ++i) {
+        const char c = path[size - i];
+        if (c == '.') {
+            dot = size - i;
+            break;
         }
+        if (c == '/')
+            return false;
     }
-    return false;
+    if (dot == size)
+        return false;
+    char folded[kLongestExtension - 1];
+    const size_t length = size - dot - 1;
+    for (size_t i = 0; i < length; ++i) {
+        const char c = path[dot + 1 + i];
+        folded[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    switch (ExtensionKey(folded, length)) {
+    case "mp3"_ext:
+        return FileTypeSwitches[ftMP3];
+    case "wma"_ext:
+    case "wmx"_ext:
+        return FileTypeSwitches[ftWMA];
+    case "mid"_ext:
+    case "rmi"_ext:
+    case "midi"_ext:
+        return FileTypeSwitches[ftMDI];
+    case "wav"_ext:
+        return FileTypeSwitches[ftWAV];
+    case "aif"_ext:
+    case "aifc"_ext:
+    case "aiff"_ext:
+        return FileTypeSwitches[ftAIF];
+    case "au"_ext:
+    case "snd"_ext:
+        return FileTypeSwitches[ftSND];
+    default:
+        return false;
+    }
 }
 
 bool IsPlaylistLine(const std::string& path)
 {
-    return path.find_first_of("\r\n") == std::string::npos;
+    return std::memchr(path.data(), '\r', path.size()) == nullptr &&
+           std::memchr(path.data(), '\n', path.size()) == nullptr;
 }
 
 std::string PlaylistBytes(const TPendingFiles& paths)
@@ -90,11 +112,13 @@ std::string PlaylistBytes(const TPendingFiles& paths)
 
 void WritePlaylistFile(const std::string& fileName, const TPendingFiles& paths)
 {
-    const int fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
+    // Something else at the name (a FIFO, a device) is refused, never opened
+    // for good.
+    TUniqueFd fd(OpenRegularFile(fileName, O_WRONLY | O_CREAT | O_TRUNC));
+    if (!fd)
         throw std::runtime_error("ファイル " + fileName + " を作成できません");
-    const bool written = WriteAll(fd, PlaylistBytes(paths));
-    const bool closed = ::close(fd) == 0;
+    const bool written = WriteAll(fd.Get(), PlaylistBytes(paths));
+    const bool closed = ::close(fd.Release()) == 0;
     if (!written || !closed)
         throw std::runtime_error("ファイル " + fileName + " に書き込めません");
 }

@@ -48,6 +48,18 @@ std::string Visible(std::string path)
     return path;
 }
 
+// A guarded command shows nothing, even when the log cannot be written
+// either; the log has then put the line on standard error.
+void LogStartPlaylist(const std::string& message, bool guarded)
+{
+    try {
+        WriteErrorLog(kMaker, kModule, "prc_StartPlaylist-E", message, 0);
+    } catch (const std::exception&) {
+        if (!guarded)
+            throw;
+    }
+}
+
 } // namespace
 
 Tfrm_Main::Tfrm_Main(std::unique_ptr<IMediaPlayer> player, QWidget* parent)
@@ -203,8 +215,8 @@ void Tfrm_Main::StartPlaylist(bool guarded)
             ++it;
             continue;
         }
-        WriteErrorLog(kMaker, kModule, "prc_StartPlaylist-E",
-                      "改行を含むパスは再生リストに書けないため除きました : " + Visible(*it), 0);
+        LogStartPlaylist("改行を含むパスは再生リストに書けないため除きました : " + Visible(*it),
+                         guarded);
         it = PendingFiles.erase(it);
     }
     if (PendingFiles.empty())
@@ -234,7 +246,7 @@ void Tfrm_Main::StartPlaylist(bool guarded)
     } catch (const std::exception& error) {
         // Starting the player now would replay whatever it held before;
         // the queue continuation plays the gathered files one by one.
-        WriteErrorLog(kMaker, kModule, "prc_StartPlaylist-E", error.what(), 0);
+        LogStartPlaylist(error.what(), true);
         PostMessage(WM_PLAYNEXT);
         return;
     }

@@ -1,9 +1,11 @@
 #include "app/PlayQueue.h"
 
 #include "settings/Unt_Com.h"
+#include "tests/support/MediaFiles.h"
 #include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
+#include <ostream>
 #include <stdexcept>
 
 namespace {
@@ -20,6 +22,11 @@ struct GroupCase
     TFileType Switch;
     std::vector<std::string> Names;
 };
+
+void PrintTo(const GroupCase& group, std::ostream* out)
+{
+    *out << group.Names.front();
+}
 
 class MusicFileGroup : public MusicFileTest, public ::testing::WithParamInterface<GroupCase>
 {
@@ -44,7 +51,8 @@ INSTANTIATE_TEST_SUITE_P(SixGroups, MusicFileGroup,
                                            GroupCase{ftMDI, {"a.mid", "a.Rmi", "a.MIDI"}},
                                            GroupCase{ftWAV, {"a.wav", "A.WaV"}},
                                            GroupCase{ftAIF, {"a.aif", "a.AIFC", "a.aiff"}},
-                                           GroupCase{ftSND, {"a.au", "a.SND"}}));
+                                           GroupCase{ftSND, {"a.au", "a.SND"}}),
+                         [](const auto& info) { return info.param.Names.front().substr(2); });
 
 TEST_F(MusicFileTest, OnlyTheExtensionOfTheFinalComponentCounts)
 {
@@ -88,13 +96,16 @@ TEST(Playlist, IsThePathsEachFollowedByCrLf)
 TEST(Playlist, FileThatCannotBeCreatedNamesItself)
 {
     TTestDir dir;
-    const std::string name = dir.File("missing/temp1.m3u");
-    try {
-        WritePlaylistFile(name, {"/a.mp3"});
-        FAIL() << "no error";
-    } catch (const std::runtime_error& error) {
-        EXPECT_EQ(std::string(error.what()), "ファイル " + name + " を作成できません");
+    const TFifoWatch fifo(dir.File("temp2.m3u")); // without a reader
+    for (const std::string& name : {dir.File("missing/temp1.m3u"), fifo.Path()}) {
+        try {
+            WritePlaylistFile(name, {"/a.mp3"});
+            ADD_FAILURE() << "no error for " << name;
+        } catch (const std::runtime_error& error) {
+            EXPECT_EQ(std::string(error.what()), "ファイル " + name + " を作成できません");
+        }
     }
+    EXPECT_EQ(fifo.Released(), 0);
 }
 
 TEST(Playlist, LineBreaksCannotBeLines)

@@ -11,6 +11,8 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <gtest/gtest.h>
+#include <optional>
+#include <ostream>
 
 namespace {
 
@@ -23,6 +25,7 @@ public:
     {
         inner_.OnNewStream = [this] {
             Started.push_back(next_ < entries_.size() ? entries_[next_++] : "?");
+            EndsAtLastStart = EndCount;
             DoNewStream();
         };
         inner_.OnEndOfStream = [this](int32_t result) {
@@ -61,6 +64,7 @@ public:
 
     std::vector<std::string> Started;
     int EndCount = 0;
+    int EndsAtLastStart = -1;
 
 private:
     TMediaPlayer inner_;
@@ -98,16 +102,10 @@ protected:
     {
         QElapsedTimer clock;
         clock.start();
-        int endsAtLastStart = -1;
-        size_t lastStarted = 0;
         while (clock.elapsed() < 20000) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-            if (player->Started.size() != lastStarted) {
-                lastStarted = player->Started.size();
-                endsAtLastStart = player->EndCount;
-            }
-            if (window->PendingFiles.empty() && lastStarted > 0 &&
-                player->EndCount > endsAtLastStart)
+            if (window->PendingFiles.empty() && !player->Started.empty() &&
+                player->EndCount > player->EndsAtLastStart)
                 break;
         }
         QElapsedTimer settle;
@@ -126,27 +124,49 @@ protected:
     std::string good1, good2, good3, bad;
 };
 
-TEST_F(Playback, BadEntryInTheMiddleIsSkippedAndLoggedOnce)
+// A file the player refuses, at the head of the queue or after a good one.
+struct TRefusedEntry
 {
-    window->PendingFiles = {good1, bad, good2, good3};
-    window->StartPlaylist(true);
-    PlayToTheEnd();
-    EXPECT_EQ(player->Started, (std::vector<std::string>{good1, good2, good3}));
-    EXPECT_TRUE(window->PendingFiles.empty());
-    EXPECT_EQ(LoggedLines("FV_MainDblClick-E"), 1u);
-    EXPECT_EQ(LoggedLines("ファイル名 : " + bad + "\r\n"), 1u);
+    const char* Name;
+    bool Fifo;
+    bool First;
+};
+
+void PrintTo(const TRefusedEntry& entry, std::ostream* out)
+{
+    *out << entry.Name;
 }
 
-TEST_F(Playback, BadFirstEntryIsSkippedAndLoggedOnce)
+class RefusedEntry : public Playback, public ::testing::WithParamInterface<TRefusedEntry>
 {
-    window->PendingFiles = {bad, good1, good2};
+};
+
+TEST_P(RefusedEntry, IsSkippedAndLoggedOnce)
+{
+    std::optional<TFifoWatch> fifo;
+    if (GetParam().Fifo)
+        fifo.emplace(bad = dir.File("x.wav"));
+    window->PendingFiles = {good1, bad, good2, good3};
+    std::vector<std::string> played = {good1, good2, good3};
+    if (GetParam().First) {
+        window->PendingFiles.pop_front();
+        played.erase(played.begin());
+    }
     window->StartPlaylist(true);
     PlayToTheEnd();
-    EXPECT_EQ(player->Started, (std::vector<std::string>{good1, good2}));
+    EXPECT_EQ(player->Started, played);
     EXPECT_TRUE(window->PendingFiles.empty());
     EXPECT_EQ(LoggedLines("FV_MainDblClick-E"), 1u);
     EXPECT_EQ(LoggedLines("ファイル名 : " + bad + "\r\n"), 1u);
+    EXPECT_EQ(fifo ? fifo->Released() : 0, 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(TextAndFifo, RefusedEntry,
+                         ::testing::Values(TRefusedEntry{"TextInTheMiddle", false, false},
+                                           TRefusedEntry{"TextFirst", false, true},
+                                           TRefusedEntry{"FifoInTheMiddle", true, false},
+                                           TRefusedEntry{"FifoFirst", true, true}),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
 TEST_F(Playback, NameThatIsNotUtf8PlaysThroughTheQueue)
 {

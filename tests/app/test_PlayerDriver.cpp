@@ -114,6 +114,16 @@ TEST_F(PlayerDriver, GuardedFailurePlaysTheQueueFileByFileInstead)
     EXPECT_EQ(window->PendingFiles, TPendingFiles{"/m/b.mp3"});
 }
 
+TEST_F(PlayerDriver, GuardedFailureWhoseLogCannotBeWrittenStillPlaysTheQueue)
+{
+    // Neither the playlist nor the log can be written in a missing folder.
+    SetApplicationDirectory(dir.File("missing"));
+    window->PendingFiles = {"/m/a.mp3", "/m/b.mp3"};
+    EXPECT_NO_THROW(window->StartPlaylist(true));
+    Pump();
+    EXPECT_EQ(player->Calls, QStringList{QStringLiteral("FileName=/m/a.mp3")});
+}
+
 TEST_F(PlayerDriver, UnguardedFailurePropagatesAndPostsNothing)
 {
     SetApplicationDirectory(dir.File("missing"));
