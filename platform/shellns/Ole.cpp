@@ -18,10 +18,7 @@ uint32_t Unsigned32At(const QByteArray& bytes, qsizetype offset)
 
 size_t ListSize(TItemIdPosition list)
 {
-    size_t size = 0;
-    while (ItemIdCount(list + size) != 0)
-        size += ItemIdCount(list + size);
-    return size + 2;
+    return ItemIdBytesSize(list) + 2;
 }
 
 } // namespace

@@ -119,8 +119,7 @@ std::optional<std::vector<TNsItem>> DecodeNsList(TItemIdPosition list)
     if (!list)
         return std::nullopt;
     std::vector<TNsItem> items;
-    for (TItemIdPosition position = list; ItemIdCount(position) != 0;
-         position += ItemIdCount(position)) {
+    for (TItemIdPosition position = list; !IsItemIdEnd(position); position = NextItemId(position)) {
         std::optional<TNsItem> item = DecodeNsItem(position);
         if (!item)
             return std::nullopt;
