@@ -142,11 +142,43 @@ int IconIndexOf(const TNsItem& item, uint32_t flags)
     return FileIconIndex(item.Name);
 }
 
+// A folder entry that may lead onto a mount that may stall (a link to one, or
+// its mount point), made without following it: a mount point is not examined
+// at all, a link only itself. Such an entry is taken for a folder, which is
+// what a link into a server or a mount point almost always is.
+std::optional<TNsItem> UnexaminedEntry(int directoryFd, const dirent& entry)
+{
+    if (!IsValidNsItemName(TNsItemKind::Entry, entry.d_name))
+        return std::nullopt;
+    TNsItem item;
+    item.Kind = TNsItemKind::Entry;
+    item.Flags = kNsFlagFolder;
+    mode_t mode = S_IFDIR | 0755;
+    if (entry.d_type != DT_DIR) {
+        struct stat link;
+        if (fstatat(directoryFd, entry.d_name, &link, AT_SYMLINK_NOFOLLOW) != 0)
+            return std::nullopt;
+        item.Flags |= kNsFlagLink;
+        mode = S_IFDIR | (link.st_mode & 07777);
+        item.LastWriteTime =
+            FileTimeFromUnixTime(link.st_mtim.tv_sec, link.st_mtim.tv_nsec).value_or(0);
+        item.LastAccessTime =
+            FileTimeFromUnixTime(link.st_atim.tv_sec, link.st_atim.tv_nsec).value_or(0);
+    }
+    item.Attributes = FileAttributesOf(mode, entry.d_name);
+    item.Name = entry.d_name;
+    return item;
+}
+
 class TFsEnumerator : public IEnumIDList
 {
 public:
-    TFsEnumerator(std::unique_ptr<TDirectoryReader> directory, uint32_t flags)
-        : directory_(std::move(directory)), flags_(flags)
+    /// `mayStallAt`, when given, answers for the entries that may lead
+    /// elsewhere (folders and links).
+    TFsEnumerator(std::unique_ptr<TDirectoryReader> directory, uint32_t flags,
+                  std::string path = {}, TStallAnswer mayStallAt = {})
+        : directory_(std::move(directory)), flags_(flags), path_(std::move(path)),
+          mayStallAt_(std::move(mayStallAt))
     {
     }
 
@@ -166,8 +198,12 @@ public:
             if ((entry->d_type == DT_REG && !wantFiles) ||
                 (entry->d_type == DT_DIR && !wantFolders))
                 continue;
+            const bool mayLeadElsewhere =
+                entry->d_type == DT_DIR || entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN;
             std::optional<TNsItem> found =
-                ReadEntryAt(fd, entry->d_name, entry->d_name, entry->d_type);
+                mayLeadElsewhere && mayStallAt_ && mayStallAt_(JoinPath(path_, entry->d_name))
+                    ? UnexaminedEntry(fd, *entry)
+                    : ReadEntryAt(fd, entry->d_name, entry->d_name, entry->d_type);
             if (!found) // gone since the listing, or not ours to examine
                 continue;
             if (found->IsFolder() ? !wantFolders : !wantFiles)
@@ -187,6 +223,8 @@ public:
 private:
     std::unique_ptr<TDirectoryReader> directory_;
     uint32_t flags_;
+    std::string path_;
+    TStallAnswer mayStallAt_;
 };
 
 class TFsExtractIcon : public IExtractIcon
@@ -420,7 +458,7 @@ std::shared_ptr<TFsFolder> TFsFolder::BindEntries(TItemIdPosition list, size_t c
         if (!item || !item->IsFolder())
             return nullptr;
         path = JoinPath(path, item->Name);
-        position += ItemIdCount(position);
+        position = NextItemId(position);
     }
     const bool mayStall = mayStall_ || (mayStallAt_ && mayStallAt_(path));
     auto folder = std::make_shared<TFsFolder>(std::move(path), mayStall, mayStallAt_);
@@ -475,7 +513,14 @@ HRESULT TFsFolder::EnumObjects(QWidget* /*owner*/, uint32_t flags,
     auto directory = std::make_unique<TDirectoryReader>(directory_);
     if (!directory->IsOpen())
         return E_FAIL;
-    children = std::make_shared<TFsEnumerator>(std::move(directory), flags);
+    // On a folder that may stall, the listing's own stat of each entry is
+    // the wait already accepted; elsewhere an entry that leads onto such a
+    // mount is not followed.
+    if (mayStall_ || !mayStallAt_)
+        children = std::make_shared<TFsEnumerator>(std::move(directory), flags);
+    else
+        children =
+            std::make_shared<TFsEnumerator>(std::move(directory), flags, directory_, mayStallAt_);
     return S_OK;
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/core/FileFacts.h"
 #include "platform/core/PathCodec.h"
+#include "platform/mounts/Mounts.h"
 #include "platform/shellns/SysImageList.h"
 #include "tests/support/TestFiles.h"
 
@@ -512,6 +513,21 @@ TEST_F(FsFolderTest, StallingMountAssumesSubFolders)
     const TItemIdList empty = ItemOf(dir.File("empty"));
     EXPECT_NE(AttributesOf(stalling, empty, SFGAO_HASSUBFOLDER) & SFGAO_HASSUBFOLDER, 0u);
     EXPECT_EQ(AttributesOf(local, empty, SFGAO_HASSUBFOLDER) & SFGAO_HASSUBFOLDER, 0u);
+}
+
+TEST_F(FsFolderTest, EntriesLeadingOntoAStallingMountAreNotFollowed)
+{
+    MakeDirectory(dir.File("nas"));
+    // Dangling, so that only a stat that follows it could tell what it is.
+    Check(symlink("nas/gone", dir.File("Music").c_str()) == 0, "symlink");
+    std::vector<TMount> mounts(2);
+    mounts[0].MountPoint = "/";
+    mounts[1].MountPoint = dir.File("nas");
+    mounts[1].Kind = TMountKind::Network;
+    TFsFolder folder(dir.Path(), false,
+                     [&](const std::string& path) { return PathMayStall(mounts, path); });
+    EXPECT_EQ(ListNames(folder, SHCONTF_FOLDERS),
+              (std::vector<std::string>{"Music", "nas", "sub"}));
 }
 
 TEST_F(FsFolderTest, RenameNeedsAWritableParent)
