@@ -36,8 +36,7 @@ size_t CountOccurrences(const std::string& text, const std::string& part);
 
 /// Throws std::system_error with errno when a set-up call failed.
 void Check(bool ok, const std::string& what);
-/// Runs body in a forked child that never returns into the test framework;
-/// its exit code, or -1 when it died (an alarm set in body ends a hang).
+/// Body's exit code in a forked child, or -1 when it died (as by an alarm).
 int RunInChild(const std::function<int()>& body);
 /// Creates a Unix socket file (bound, then closed) at `path`.
 void MakeSocket(const std::string& path);
