@@ -152,6 +152,37 @@ TEST(ShellNsItems, ForeignOrDamagedItemsDoNotDecode)
     WriteSeed("desktop", std::string(2, '\0'));
 }
 
+TEST(ItemIdList, WalkersAgreeWithTheItemsTheListWasMadeOf)
+{
+    // Items of different lengths, so that a walker that steps by the wrong
+    // count lands off an item boundary.
+    const std::vector<TNsItem> all = {Entry("a"), Entry("longer name"), Entry("曲")};
+    for (size_t count = 0; count <= all.size(); ++count) {
+        const std::vector<TNsItem> items(all.begin(), all.begin() + count);
+        const TItemIdList list = EncodeNsItems(items);
+        ASSERT_TRUE(list) << count;
+        const TItemIdPosition data = list.Data();
+        EXPECT_EQ(ItemIdItemCount(data), count);
+        EXPECT_EQ(ItemIdBytesSize(data), list.BlockSize() - 2) << count;
+        EXPECT_EQ(HasSeveralItemIds(data), count > 1) << count;
+        TItemIdPosition last = nullptr;
+        const TItemIdList parent = CopyAllButLastItemId(data, last);
+        const std::vector<TNsItem> parentItems(items.begin(),
+                                               items.begin() + (count == 0 ? 0 : count - 1));
+        EXPECT_EQ(Bytes(parent), Bytes(EncodeNsItems(parentItems))) << count;
+        EXPECT_EQ(last, data + ItemIdBytesSize(data, count == 0 ? 0 : count - 1)) << count;
+        const TItemIdList first = CopyFirstItemId(data);
+        EXPECT_EQ(static_cast<bool>(first), count > 0);
+        if (count > 0) {
+            EXPECT_EQ(Bytes(first), Bytes(EncodeNsItem(items[0])));
+        }
+    }
+    // A joined list must still fit its 16-bit sizes.
+    const std::vector<uint8_t> bytes(UINT16_MAX - 2, 0);
+    EXPECT_TRUE(JoinItemIdBytes(bytes.data(), bytes.size() - 1, bytes.data(), 1));
+    EXPECT_FALSE(JoinItemIdBytes(bytes.data(), bytes.size(), bytes.data(), 1));
+}
+
 TEST(ShellIdListArray, RoundTripAndOutOfRangeOffsets)
 {
     const std::string parent = TwoItemList();
