@@ -1,6 +1,7 @@
 #include "platform/shellns/LinuxShell.h"
 
 #include "platform/core/FileFacts.h"
+#include "platform/core/FileIO.h"
 #include "platform/core/PathCodec.h"
 #include "platform/core/Posix.h"
 #include "platform/shellns/DesktopFolder.h"
@@ -14,7 +15,6 @@
 
 #include <cstdlib>
 #include <fcntl.h>
-#include <fstream>
 #include <poll.h>
 #include <pwd.h>
 #include <sstream>
@@ -32,14 +32,12 @@ bool IsDirectory(const std::string& path)
     return stat(path.c_str(), &facts) == 0 && S_ISDIR(facts.st_mode);
 }
 
+// Empty for anything but a regular file: a FIFO planted at the name must not
+// hold the caller in open().
 std::string ReadSmallFile(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return {};
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    std::string text;
+    return ReadRegularFile(path, text) ? text : std::string();
 }
 
 std::string ConfiguredDesktop(const std::string& home, const std::string& configHome)
