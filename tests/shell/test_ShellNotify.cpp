@@ -208,25 +208,8 @@ TEST(ShDirWatcher, ChangeAmongThreeHundredDirectoriesIsReported)
 
 TEST(ShDirWatcher, ChangeInItsQuietTimeSurvivesADeviceNoticeOrANewList)
 {
-    struct TCase
-    {
-        const char* Name;
-        void (*Interrupt)(TShDirWatcher& watcher, const TTestDir& dir);
-    };
-    const TCase cases[] = {
-        {"device notice",
-         [](TShDirWatcher& watcher, const TTestDir&) {
-             watcher.PostDeviceChange(std::make_unique<TDeviceChangeData>(
-                 "", nullptr, kDeviceKindNetwork, DBT_DEVICEARRIVAL));
-         }},
-        {"new list",
-         [](TShDirWatcher& watcher, const TTestDir& dir) {
-             const std::vector<std::string> list = {dir.Path(), dir.File("other")};
-             watcher.SetDirectories(&list);
-         }},
-    };
-    for (const TCase& testCase : cases) {
-        SCOPED_TRACE(testCase.Name);
+    for (const bool device : {true, false}) {
+        SCOPED_TRACE(device ? "device notice" : "new list");
         TTestDir dir;
         MakeDirectory(dir.File("other"));
         TReports changes;
@@ -234,7 +217,12 @@ TEST(ShDirWatcher, ChangeInItsQuietTimeSurvivesADeviceNoticeOrANewList)
         ASSERT_TRUE(PumpUntil([&] { return watcher->RebuildCount() >= 1; }, 2000));
         MakeDirectory(dir.File("new"));
         PumpFor(300);
-        testCase.Interrupt(*watcher, dir);
+        const std::vector<std::string> list = {dir.Path(), dir.File("other")};
+        if (device)
+            watcher->PostDeviceChange(std::make_unique<TDeviceChangeData>(
+                "", nullptr, kDeviceKindNetwork, DBT_DEVICEARRIVAL));
+        else
+            watcher->SetDirectories(&list);
         EXPECT_TRUE(PumpUntil([&] { return changes.count == 1; }, 5000));
         watcher->ShutDown();
     }
@@ -388,39 +376,24 @@ TEST(ShFilesWatcher, MissingDirectoryIdlesUntilAnExistingOneIsSet)
 
 TEST(ShFilesWatcher, DirectoryThatWentAndCameBackIsWatchedAgain)
 {
-    struct TCase
-    {
-        const char* Name;
-        void (*Go)(const std::string& watched);
-        void (*Return)(const std::string& watched);
-        bool SetAgain;
-    };
-    const TCase cases[] = {
-        {"removed and made again",
-         [](const std::string& watched) { Check(rmdir(watched.c_str()) == 0, "rmdir"); },
-         [](const std::string& watched) { MakeDirectory(watched); }, false},
-        {"renamed away and back, then set again",
-         [](const std::string& watched) {
-             Check(rename(watched.c_str(), (watched + ".aside").c_str()) == 0, "rename");
-         },
-         [](const std::string& watched) {
-             Check(rename((watched + ".aside").c_str(), watched.c_str()) == 0, "rename");
-         },
-         true},
-    };
-    for (const TCase& testCase : cases) {
-        SCOPED_TRACE(testCase.Name);
+    for (const bool renamed : {false, true}) {
+        SCOPED_TRACE(renamed ? "renamed away and back, then set again" : "removed and made again");
         TTestDir dir;
         const std::string watched = dir.File("album");
+        const std::string aside = dir.File("aside");
         MakeDirectory(watched);
         TReports changes;
         TShFilesWatcher* watcher = MakeFilesWatcher(watched, FILE_NOTIFY_CHANGE_FILE_NAME, changes);
         ASSERT_TRUE(PumpUntil([&] { return watcher->WatchCount() == 1; }, 2000));
-        testCase.Go(watched);
+        Check(renamed ? rename(watched.c_str(), aside.c_str()) == 0 : rmdir(watched.c_str()) == 0,
+              "go");
         PumpFor(300);
-        testCase.Return(watched);
-        if (testCase.SetAgain)
+        if (renamed) {
+            Check(rename(aside.c_str(), watched.c_str()) == 0, "rename back");
             watcher->SetDirectory(watched);
+        } else {
+            MakeDirectory(watched);
+        }
         // Whatever the going and coming reported has come by then.
         PumpFor(2500);
         const int before = changes.count;
