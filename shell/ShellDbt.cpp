@@ -1,7 +1,7 @@
 #include "shell/ShellDbt.h"
 
 #include "platform/core/ExceptionHandler.h"
-#include "platform/shellns/LinuxShell.h"
+#include "platform/shellns/ShellNs.h"
 #include "platform/shellns/ShellNsItems.h"
 #include "shell/ShellIDFunc.h"
 #include "shell/ShellUtils.h"
@@ -35,13 +35,12 @@ bool IsUnreadTable(const std::vector<TMount>& mounts)
            mounts.front().Source.empty() && mounts.front().FileSystemType.empty();
 }
 
-// The namespace keeps the table for one pass of the event loop; a control
-// that looks at a new volume during the notice must not get the old table.
-// A scripted namespace in a test has no table to drop.
+// The namespace keeps the table it read; a control that looks at a new
+// volume during the notice must not get the old one.
 void ForgetNamespaceMounts()
 {
-    if (auto* desktop = dynamic_cast<TLinuxShellNamespace*>(ShellNamespace().get()))
-        desktop->Environment().Cache->Mounts.reset();
+    if (const std::shared_ptr<IShellNamespace> shell = ShellNamespace())
+        shell->FlushChangeNotices();
 }
 
 // Counts a nesting level for as long as it lives, exceptions included.
@@ -81,7 +80,7 @@ TMountMonitor::TMountMonitor(TMountSources sources, TDeviceNoticeHandler handler
 {
     // Opened before the first read, so that a change between the two still
     // marks this descriptor and is seen by the next scan.
-    tableFd_ = open(sources_.MountTable.c_str(), O_RDONLY | O_CLOEXEC);
+    tableFd_ = open(sources_.MountTable.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     mounts_ = ReadMounts(sources_);
     if (tableFd_ >= 0) {
         notifier_ = new QSocketNotifier(tableFd_, QSocketNotifier::Exception, this);
