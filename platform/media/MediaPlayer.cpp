@@ -26,6 +26,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <thread>
+#include <unistd.h>
 
 void TGstObjectRelease::operator()(GstElement* element) const
 {

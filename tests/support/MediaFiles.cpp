@@ -5,15 +5,9 @@
 
 #include <gst/gst.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstdint>
-#include <fcntl.h>
 #include <memory>
-#include <poll.h>
-#include <stdexcept>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -183,50 +177,4 @@ bool WriteM3u(const std::string& path, const std::vector<std::string>& entries, 
     for (const std::string& entry : entries)
         bytes += entry + end;
     return WriteFileBytes(path, bytes);
-}
-
-TFifoWatch::TFifoWatch(std::string path) : path_(std::move(path))
-{
-    if (::mkfifo(path_.c_str(), 0600) != 0)
-        throw std::runtime_error("mkfifo " + path_);
-    thread_ = std::thread([this] { Watch(); });
-}
-
-TFifoWatch::~TFifoWatch()
-{
-    stop_.store(true);
-    thread_.join();
-    ::unlink(path_.c_str());
-}
-
-void TFifoWatch::Watch()
-{
-    while (!stop_.load()) {
-        // A write end opens without blocking only when a reader is there.
-        const int writer = ::open(path_.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-        if (writer >= 0) {
-            ++released_;
-            ::close(writer);
-        }
-        // A read end always opens, and lets a waiting writer through; drain
-        // what it writes until it closes, so that it never sees a broken pipe.
-        const int reader = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        if (reader >= 0) {
-            bool wrote = false;
-            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-            pollfd wait = {reader, POLLIN, 0};
-            while (::poll(&wait, 1, wrote ? 100 : 200) > 0 &&
-                   std::chrono::steady_clock::now() < until) {
-                char buffer[4096];
-                const ssize_t count = ::read(reader, buffer, sizeof buffer);
-                if (count <= 0)
-                    break;
-                wrote = true;
-            }
-            if (wrote)
-                ++released_;
-            ::close(reader);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
 }

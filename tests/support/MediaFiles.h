@@ -1,9 +1,7 @@
 #pragma once
 
-#include <atomic>
 #include <ostream>
 #include <string>
-#include <thread>
 #include <vector>
 
 // Small playable media files for tests, one per file-type group, each about
@@ -44,28 +42,3 @@ std::string WriteMediaFile(const std::string& directory, TMediaKind kind,
 /// Writes an M3U playlist listing `entries` (byte paths, written as given),
 /// after an "#EXTM3U" line; CR LF line ends when `crlf`. False on failure.
 bool WriteM3u(const std::string& path, const std::vector<std::string>& entries, bool crlf = false);
-
-/// A FIFO at a path, watched by a thread that releases every open of it that
-/// is waiting for the other end (a reader gets end of file, a writer a reader
-/// that drains it) and counts them, so that a test of "never blocks on a
-/// FIFO" fails instead of hanging. Removed on destruction.
-class TFifoWatch
-{
-public:
-    explicit TFifoWatch(std::string path);
-    ~TFifoWatch();
-    TFifoWatch(const TFifoWatch&) = delete;
-    TFifoWatch& operator=(const TFifoWatch&) = delete;
-
-    const std::string& Path() const { return path_; }
-    /// Opens of the FIFO that were found waiting so far.
-    int Released() const { return released_.load(); }
-
-private:
-    void Watch();
-
-    std::string path_;
-    std::atomic<bool> stop_{false};
-    std::atomic<int> released_{0};
-    std::thread thread_;
-};
