@@ -16,8 +16,9 @@
 
 // The primitives the watcher threads are written against: events, a wait on
 // several of them, a lock, a change notification for one directory (over
-// inotify) and a thread class whose Synchronize runs a call on the UI
-// thread. Waits are poll(2) over eventfd and inotify descriptors.
+// inotify), a mount-table change and a thread class whose Synchronize runs
+// a call on the UI thread. Waits are poll(2) over eventfd, inotify and
+// mount-table descriptors.
 
 /// Something a wait can end on.
 class TWaitable
@@ -225,7 +226,8 @@ private:
 /// returns, the end notification runs on the UI thread and then, with
 /// FreeOnTerminate, the object deletes itself there. Create it with new,
 /// while the application object exists; the first one on the UI thread
-/// (that is where the channel to the UI thread is made). A run that leaves
+/// (that is where the hand-over to the UI thread, UiThreadCalls, is made;
+/// Synchronize and the end notification go through it). A run that leaves
 /// with an exception has it reported before its end notification runs.
 ///
 /// Without FreeOnTerminate the owner deletes it on the UI thread, after the
