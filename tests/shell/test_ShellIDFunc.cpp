@@ -130,40 +130,29 @@ TEST(ShellIDFunc, ConcatenationEndsInOneTerminator)
     EXPECT_FALSE(ShConcatIdLists(big.Data(), big.Data()));
 }
 
-// Lists met in bytes from elsewhere (a data object, a position into a larger
-// buffer) can hold more than a 16-bit size counts; a size that wrapped would
-// copy a truncated list, or overrun a block too small for its item.
+// Bytes from elsewhere (a data object, a position into a larger buffer) can
+// count past 16 bits; a wrapped size would copy a truncated list, or overrun
+// a block too small for its item.
 TEST(ShellIDFunc, SizesPast16BitsAreRefused)
 {
     const struct
     {
-        const char* what;
-        std::vector<size_t> itemSizes;
-        uint16_t firstItemSize;
-        uint16_t listSize;
-    } cases[] = {
-        {"item of the largest count", {65'535}, 0, 0},
-        {"two items that add up past 16 bits", {40'000, 40'000}, 40'002, 0},
-        {"the largest list that fits", {65'531, 2}, 65'533, 65'535},
-    };
+        std::vector<size_t> counts;
+        uint16_t firstItemSize, listSize;
+    } cases[] = {{{65'535}, 0, 0}, {{40'000, 40'000}, 40'002, 0}, {{65'531, 2}, 65'533, 65'535}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
         Bytes bytes;
-        for (const size_t count : c.itemSizes) {
-            bytes.push_back(static_cast<uint8_t>(count & 0xFF));
-            bytes.push_back(static_cast<uint8_t>(count >> 8));
+        for (const size_t count : c.counts) {
+            bytes.insert(bytes.end(),
+                         {static_cast<uint8_t>(count), static_cast<uint8_t>(count >> 8)});
             bytes.insert(bytes.end(), count - 2, 'x');
         }
         bytes.insert(bytes.end(), {0, 0});
-        ASSERT_EQ(ShFirstItemSize(bytes.data()), c.firstItemSize);
-        ASSERT_EQ(ShIdListSize(bytes.data()), c.listSize);
+        ASSERT_EQ(ShFirstItemSize(bytes.data()), c.firstItemSize) << c.counts.size();
+        ASSERT_EQ(ShIdListSize(bytes.data()), c.listSize) << c.counts.size();
         EXPECT_EQ(ShCopyFirstItem(bytes.data()).BlockSize(), c.firstItemSize);
-        EXPECT_EQ(ShCopyIdList(bytes.data()).BlockSize(), c.listSize);
-        const TItemIdList joined = ShConcatIdLists(bytes.data(), MakeList({}).Data());
-        EXPECT_EQ(joined.BlockSize(), c.listSize);
-        if (c.listSize != 0) {
-            EXPECT_EQ(BlockOf(joined), bytes);
-        }
+        EXPECT_EQ(BlockOf(ShConcatIdLists(bytes.data(), MakeList({}).Data())),
+                  c.listSize == 0 ? Bytes{} : bytes);
     }
 }
 
