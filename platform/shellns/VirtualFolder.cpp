@@ -171,26 +171,32 @@ HRESULT TVirtualFolder::GetAttributesOf(std::span<const TItemIdPosition> items,
     const uint32_t asked = attributes;
     uint32_t common = ~0u;
     for (TItemIdPosition position : items) {
-        if (!position || IsItemIdEnd(position))
-            return E_INVALIDARG;
         uint32_t one = asked;
-        HRESULT result = S_OK;
-        if (HasSeveralItemIds(position)) {
-            result = InParent(position, [&](IShellFolder& parent, TItemIdPosition last) {
+        const HRESULT result = ForItem(
+            position,
+            [&](IShellFolder& parent, TItemIdPosition last) {
                 return parent.GetAttributesOf({&last, 1}, one);
-            });
-        } else {
-            const std::optional<TNsItem> item = DecodeNsItem(position);
-            if (!item || !Owns(*item))
-                return E_INVALIDARG;
-            result = ChildAttributes(*item, position, asked, one);
-        }
+            },
+            [&](const TNsItem& item) { return ChildAttributes(item, position, asked, one); });
         if (FAILED(result))
             return result;
         common &= one;
     }
     attributes = common;
     return S_OK;
+}
+
+template <class Forward, class One>
+HRESULT TVirtualFolder::ForItem(TItemIdPosition list, Forward&& forward, One&& one)
+{
+    if (!list || IsItemIdEnd(list))
+        return E_INVALIDARG;
+    if (HasSeveralItemIds(list))
+        return InParent(list, forward);
+    const std::optional<TNsItem> item = DecodeNsItem(list);
+    if (!item || !Owns(*item))
+        return E_INVALIDARG;
+    return one(*item);
 }
 
 template <class Interface>
@@ -256,50 +262,40 @@ HRESULT TVirtualFolder::GetUIObjectOf(QWidget* owner, std::span<const TItemIdPos
 
 HRESULT TVirtualFolder::GetDisplayNameOf(TItemIdPosition item, uint32_t flags, std::string& name)
 {
-    if (!item)
-        return E_INVALIDARG;
-    if (IsItemIdEnd(item))
+    if (item && IsItemIdEnd(item))
         return OwnDisplayName(flags, name);
-    if (HasSeveralItemIds(item))
-        return InParent(item, [&](IShellFolder& parent, TItemIdPosition last) {
+    return ForItem(
+        item,
+        [&](IShellFolder& parent, TItemIdPosition last) {
             return parent.GetDisplayNameOf(last, flags, name);
-        });
-    const std::optional<TNsItem> decoded = DecodeNsItem(item);
-    if (!decoded || !Owns(*decoded))
-        return E_INVALIDARG;
-    return ChildDisplayName(*decoded, item, flags, name);
+        },
+        [&](const TNsItem& decoded) { return ChildDisplayName(decoded, item, flags, name); });
 }
 
 HRESULT TVirtualFolder::SetNameOf(QWidget* owner, TItemIdPosition item, const std::string& newName,
                                   uint32_t flags, TItemIdList* newItem)
 {
-    if (!item || IsItemIdEnd(item))
-        return E_INVALIDARG;
-    if (HasSeveralItemIds(item))
-        return InParent(item, [&](IShellFolder& parent, TItemIdPosition last) {
+    return ForItem(
+        item,
+        [&](IShellFolder& parent, TItemIdPosition last) {
             return parent.SetNameOf(owner, last, newName, flags, newItem);
+        },
+        [&](const TNsItem& decoded) {
+            if (decoded.Kind == TNsItemKind::Entry)
+                if (std::shared_ptr<IShellFolder> entries = EntryFolder())
+                    return entries->SetNameOf(owner, item, newName, flags, newItem);
+            return E_FAIL;
         });
-    const std::optional<TNsItem> decoded = DecodeNsItem(item);
-    if (!decoded || !Owns(*decoded))
-        return E_INVALIDARG;
-    if (decoded->Kind == TNsItemKind::Entry)
-        if (std::shared_ptr<IShellFolder> entries = EntryFolder())
-            return entries->SetNameOf(owner, item, newName, flags, newItem);
-    return E_FAIL;
 }
 
 HRESULT TVirtualFolder::GetDataFromIDList(TItemIdPosition item, TWin32FindData& data)
 {
-    if (!item || IsItemIdEnd(item))
-        return E_INVALIDARG;
-    if (HasSeveralItemIds(item))
-        return InParent(item, [&](IShellFolder& parent, TItemIdPosition last) {
+    return ForItem(
+        item,
+        [&](IShellFolder& parent, TItemIdPosition last) {
             return parent.GetDataFromIDList(last, data);
-        });
-    const std::optional<TNsItem> decoded = DecodeNsItem(item);
-    if (!decoded || !Owns(*decoded))
-        return E_INVALIDARG;
-    return ChildData(*decoded, item, data);
+        },
+        [&](const TNsItem& decoded) { return ChildData(decoded, item, data); });
 }
 
 std::shared_ptr<IShellIcon> TVirtualFolder::QueryShellIcon()

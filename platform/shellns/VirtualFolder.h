@@ -116,6 +116,12 @@ protected:
     }
 
 private:
+    /// Runs `forward(parent, last)` in the folder of the last item of a list
+    /// of several, or `one(item)` with the item of a one-item list when this
+    /// folder holds it; E_INVALIDARG for no list, the empty list or an item
+    /// of another folder.
+    template <class Forward, class One>
+    HRESULT ForItem(TItemIdPosition list, Forward&& forward, One&& one);
     template <class Interface>
     HRESULT UIObjectOf(QWidget* owner, std::span<const TItemIdPosition> items,
                        std::shared_ptr<Interface>& object);
