@@ -15,8 +15,9 @@
 // folders (コンピューター, ホーム, ネットワーク, ゴミ箱) followed by the
 // entries of the user's desktop directory; the computer folder holds one
 // volume per mount, the network folder the network mounts, the trash folder
-// the files of the freedesktop Trash. File-system directories are shown by
-// TFsFolder (platform/FsFolder.h).
+// the files of the freedesktop Trash (DesktopFolder.h, MountFolder.h and
+// TrashFolder.h here). File-system directories are shown by TFsFolder
+// (FsFolder.h).
 //
 // Absolute lists of file-system items run through the computer folder and the
 // volume that holds the path (the longest mount point prefix):
