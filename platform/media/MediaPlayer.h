@@ -36,14 +36,15 @@ struct TGstObjectRelease
 /// same bytes, so names that are not UTF-8 play. Setting it
 /// - to a media file prerolls it before returning (a bounded wait of a few
 ///   seconds) and throws EMediaPlayerError with GStreamer's message text when
-///   it cannot be opened or decoded (a missing file too); FileName is then
-///   empty;
+///   it cannot be opened or decoded (a missing file too); anything but a
+///   regular file (a FIFO, a device) is refused without being opened;
+///   FileName is then empty;
 /// - to an M3U playlist (extension .m3u or .m3u8 in any case, or content
 ///   starting with "#EXTM3U") throws only when the playlist cannot be read.
 ///   Entries are byte paths, one per line (LF or CR LF), relative ones
 ///   resolved against the playlist's folder; "#" lines and blank lines are
 ///   ignored. Entries play in order, gapless: the next entry is queued when
-///   the current one is about to finish. A missing or unreadable entry stops
+///   the current one is about to finish. A missing, unreadable or special entry stops
 ///   the playlist after the current entry has played out; an entry that
 ///   cannot be decoded stops it when its failure shows, which may cut the
 ///   end of the entry before it.
