@@ -2,7 +2,6 @@
 
 #include "platform/core/FileFacts.h"
 #include "platform/core/PathCodec.h"
-#include "platform/mounts/Mounts.h"
 #include "platform/shellns/SysImageList.h"
 #include "tests/support/TestFiles.h"
 
@@ -363,23 +362,6 @@ TEST(FsFolderEntries, ColumnsOrderFoldersFirstThenTheColumnThenTheName)
     EXPECT_GT(CompareNsEntries(4, hidden, readOnly), 0);
 }
 
-// One entry read twice is one item, whatever its facts did in between: the
-// tree keeps an expanded folder only while it compares equal to its new
-// reading.
-TEST(FsFolderEntries, ReadingsOfOneEntryAreTheSameItemInEveryColumn)
-{
-    TNsItem later = File("a", 99, 7);
-    later.Attributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
-    later.CreationTime = later.LastAccessTime = 5;
-    later.Flags |= kNsFlagLink;
-    TNsItem trashed = File("a", 1, 2);
-    trashed.Kind = TNsItemKind::TrashEntry;
-    for (int column = 0; column <= 4; ++column) {
-        EXPECT_EQ(CompareNsEntries(column, File("a", 1, 2), later), 0) << column;
-        EXPECT_NE(CompareNsEntries(column, File("a", 1, 2), trashed), 0) << column;
-    }
-}
-
 TEST(FsFolderEntries, TypeColumnOrdersByTypeName)
 {
     const std::string audio = FileTypeName("z.mp3").toStdString();
@@ -488,21 +470,6 @@ TEST_F(FsFolderTest, StallingMountAssumesSubFolders)
     const TItemIdList empty = ItemOf(dir.File("empty"));
     EXPECT_NE(AttributesOf(stalling, empty, SFGAO_HASSUBFOLDER) & SFGAO_HASSUBFOLDER, 0u);
     EXPECT_EQ(AttributesOf(local, empty, SFGAO_HASSUBFOLDER) & SFGAO_HASSUBFOLDER, 0u);
-}
-
-TEST_F(FsFolderTest, EntriesLeadingOntoAStallingMountAreNotFollowed)
-{
-    MakeDirectory(dir.File("nas"));
-    // Dangling, so that only a stat that follows it could tell what it is.
-    Check(symlink("nas/gone", dir.File("Music").c_str()) == 0, "symlink");
-    std::vector<TMount> mounts(2);
-    mounts[0].MountPoint = "/";
-    mounts[1].MountPoint = dir.File("nas");
-    mounts[1].Kind = TMountKind::Network;
-    TFsFolder folder(dir.Path(), false,
-                     [&](const std::string& path) { return PathMayStall(mounts, path); });
-    EXPECT_EQ(ListNames(folder, SHCONTF_FOLDERS),
-              (std::vector<std::string>{"Music", "nas", "sub"}));
 }
 
 TEST_F(FsFolderTest, RenameNeedsAWritableParent)
