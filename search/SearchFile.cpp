@@ -2,9 +2,12 @@
 
 #include "platform/core/FileFacts.h"
 #include "platform/core/PathCodec.h"
+#include "platform/core/Posix.h"
 
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_set>
 
@@ -45,28 +48,6 @@ private:
 
 namespace {
 
-// One open directory; closed on every way out, a handler's exception too.
-class TDirectoryReader
-{
-public:
-    explicit TDirectoryReader(const std::string& path) : dir_(opendir(path.c_str())) {}
-    ~TDirectoryReader()
-    {
-        if (dir_ != nullptr)
-            closedir(dir_);
-    }
-    TDirectoryReader(const TDirectoryReader&) = delete;
-    TDirectoryReader& operator=(const TDirectoryReader&) = delete;
-
-    bool IsOpen() const { return dir_ != nullptr; }
-    int Fd() const { return dirfd(dir_); }
-    /// The next entry, or null at the end; a read error ends the listing.
-    const dirent* Next() { return readdir(dir_); }
-
-private:
-    DIR* dir_;
-};
-
 // Sets a flag for the length of a scope, whatever way the scope is left.
 class TRunningScope
 {
@@ -96,11 +77,6 @@ struct TDirectoryIdentityHash
     }
 };
 
-bool IsDotOrDotDot(const char* name)
-{
-    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
-}
-
 bool EndsWithSeparator(const std::string& path)
 {
     return !path.empty() && path.back() == '/';
@@ -121,6 +97,15 @@ TSearchFileData SearchFileDataOf(std::string_view name, const TFileFacts& facts,
     data.Hidden = (facts.Attributes & FILE_ATTRIBUTE_HIDDEN) != 0;
     data.SystemFile = (facts.Attributes & FILE_ATTRIBUTE_SYSTEM) != 0;
     data.Archive = (facts.Attributes & FILE_ATTRIBUTE_ARCHIVE) != 0;
+    return data;
+}
+
+// What a handler that does not read Data gets.
+TSearchFileData NamesOnly(std::string_view name)
+{
+    TSearchFileData data;
+    data.Name = name;
+    data.ShortName = name;
     return data;
 }
 
@@ -193,9 +178,7 @@ std::string AbsoluteSearchPath(const std::string& path)
     }
     if (current.empty())
         return path;
-    if (!EndsWithSeparator(current))
-        current += '/';
-    return current + path;
+    return JoinPath(current, path);
 }
 
 // ---------------------------------------------------------------------------
@@ -207,6 +190,12 @@ void TSearchDir::DoFind(const std::string& name, const TSearchFileData& data, bo
 {
     if (OnFind)
         OnFind(this, name, data, ignoreSubDir, continueSearch);
+}
+
+void TSearchDir::Enqueue(std::string directory)
+{
+    dirQueue_.push_back(std::move(directory));
+    listingQueue_.push_back(listingOfQueued_ ? listingOfQueued_() : nullptr);
 }
 
 bool TSearchDir::Execute()
@@ -222,6 +211,7 @@ bool TSearchDir::Execute()
 
     TRunningScope running(running_);
     dirQueue_.clear();
+    listingQueue_.clear();
     bool continueSearch = true;
     bool ignoreSubDir = false;
     // A directory reached a second way (a link to an ancestor, links into
@@ -231,42 +221,57 @@ bool TSearchDir::Execute()
     TSearchTimeConverter times;
 
     const std::string_view baseName = PathOwnName(base);
-    const TSearchFileData baseData =
-        baseName.empty() ? TSearchFileData{} : SearchFileDataOf(baseName, *baseFacts, times);
+    const TSearchFileData baseData = baseName.empty() ? TSearchFileData{}
+                                     : wantsData_ ? SearchFileDataOf(baseName, *baseFacts, times)
+                                                  : NamesOnly(baseName);
     DoFind(base, baseData, ignoreSubDir, continueSearch);
     if (!continueSearch)
         return false;
     if (!ignoreSubDir)
-        dirQueue_.push_back(base);
+        Enqueue(base);
 
     while (!dirQueue_.empty()) {
-        std::string directory = std::move(dirQueue_.front());
+        const std::string directory = std::move(dirQueue_.front());
         dirQueue_.pop_front();
-        if (!EndsWithSeparator(directory))
-            directory += '/';
+        TSearchListing* const listing = listingQueue_.front();
+        listingQueue_.pop_front();
         TDirectoryReader reader(directory);
         if (!reader.IsOpen())
             continue;
+        if (listing != nullptr)
+            listing->Read = true;
+        // A plain subdirectory is known by the inode its entry gives, on the
+        // device of the directory read (below a mount point that is the
+        // mounted one), so that it needs no examination of its own.
+        struct stat directoryStatus;
+        const dev_t device = fstat(reader.Fd(), &directoryStatus) == 0 ? directoryStatus.st_dev : 0;
         while (const dirent* entry = reader.Next()) {
+            if (listing != nullptr)
+                listing->Names.append(entry->d_name, std::strlen(entry->d_name) + 1);
             // Only directories matter here, and the entry type spares most
             // files their examination.
             if (entry->d_type != DT_DIR && entry->d_type != DT_LNK && entry->d_type != DT_UNKNOWN)
                 continue;
-            if (IsDotOrDotDot(entry->d_name))
+            std::optional<TFileFacts> facts;
+            TDirectoryIdentity identity{device, entry->d_ino};
+            if (wantsData_ || entry->d_type != DT_DIR) {
+                facts = ReadFileFacts(reader.Fd(), entry->d_name);
+                if (!facts || !facts->IsDirectory())
+                    continue;
+                identity = {facts->Device, facts->Inode};
+            }
+            if (!visited.insert(identity).second)
                 continue;
-            const std::optional<TFileFacts> facts = ReadFileFacts(reader.Fd(), entry->d_name);
-            if (!facts || !facts->IsDirectory())
-                continue;
-            if (!visited.insert({facts->Device, facts->Inode}).second)
-                continue;
-            std::string path = directory + entry->d_name;
+            std::string path = JoinPath(directory, entry->d_name);
             ignoreSubDir = false;
-            DoFind(path, SearchFileDataOf(entry->d_name, *facts, times), ignoreSubDir,
-                   continueSearch);
+            DoFind(path,
+                   wantsData_ ? SearchFileDataOf(entry->d_name, *facts, times)
+                              : NamesOnly(entry->d_name),
+                   ignoreSubDir, continueSearch);
             if (!continueSearch)
                 return false;
             if (!ignoreSubDir)
-                dirQueue_.push_back(std::move(path));
+                Enqueue(std::move(path));
         }
     }
     return true;
@@ -281,6 +286,7 @@ TSearchFile::TSearchFile(QObject* owner) : QObject(owner), searchDir_(new TSearc
                                 bool& continueSearch) {
         SearchDirFind(sender, name, data, ignoreSubDir, continueSearch);
     };
+    searchDir_->listingOfQueued_ = [this] { return reportedListing_; };
 }
 
 void TSearchFile::DoFind(const std::string& name, const TSearchFileData& data, bool& continueSearch)
@@ -301,9 +307,23 @@ void TSearchFile::SearchDirFind(QObject*, const std::string& name, const TSearch
 {
     bool skip = false;
     DoFindDir(name, data, skip, ignoreSubDir);
-    if (!skip)
+    reportedListing_ = nullptr;
+    if (!skip) {
         dirList_.push_back(name);
+        reportedListing_ = &listings_.emplace_back();
+    }
 }
+
+// What reporting the entries of one run shares from directory to directory.
+struct TSearchReport
+{
+    std::string_view Pattern;
+    bool EveryName = false;
+    TSearchTimeConverter Times;
+    std::string Path; // the directory, a "/", and the name of the entry at hand
+    size_t PrefixLength = 0;
+    TSearchFileData Names; // reused where the handlers read names only
+};
 
 bool TSearchFile::Execute()
 {
@@ -311,49 +331,86 @@ bool TSearchFile::Execute()
         return false;
     TRunningScope running(running_);
     dirList_.clear();
+    listings_.clear();
     bool continueSearch = true;
 
     if (recursive_) {
         searchDir_->SetBaseDir(directory_);
+        searchDir_->SetWantsData(wantsData_);
         searchDir_->Execute();
     } else {
         dirList_.push_back(AbsoluteSearchPath(directory_));
     }
 
-    const std::string_view pattern = searchName_.empty() ? std::string_view("*.*") : searchName_;
-    TSearchTimeConverter times;
+    TSearchReport report;
+    report.Pattern = searchName_.empty() ? std::string_view("*.*") : searchName_;
+    report.EveryName = report.Pattern == "*" || report.Pattern == "*.*";
     const size_t count = dirList_.size();
     for (size_t i = 0; i < count; ++i) {
-        if (!ReportEntries(dirList_[i], pattern, continueSearch, times))
+        TSearchListing* const listing = i < listings_.size() ? &listings_[i] : nullptr;
+        if (!ReportEntries(dirList_[i], listing, report, continueSearch))
             return false;
     }
+    listings_.clear();
     return true;
 }
 
-bool TSearchFile::ReportEntries(const std::string& directory, std::string_view pattern,
-                                bool& continueSearch, TSearchTimeConverter& times)
+bool TSearchFile::ReportEntries(const std::string& directory, TSearchListing* listing,
+                                TSearchReport& report, bool& continueSearch)
 {
     // An empty Directory names no directory (appending "/" would make it
     // the root).
     if (directory.empty())
         return true;
-    std::string path = directory;
-    if (!EndsWithSeparator(path))
-        path += '/';
-    const size_t prefixLength = path.size();
-    TDirectoryReader reader(path);
+    report.Path = directory;
+    if (!EndsWithSeparator(report.Path))
+        report.Path += '/';
+    report.PrefixLength = report.Path.size();
+
+    // The walk read this directory already: its names are reported from
+    // that reading, and the directory is opened again only to examine them.
+    if (listing != nullptr && listing->Read) {
+        const std::string names = std::move(listing->Names);
+        TUniqueFd directoryFd;
+        if (wantsData_) {
+            directoryFd.Reset(open(report.Path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+            if (!directoryFd)
+                return true;
+        }
+        const char* const end = names.data() + names.size();
+        for (const char* name = names.data(); name < end && continueSearch;) {
+            const std::string_view entry(name);
+            ReportEntry(directoryFd.Get(), entry, report, continueSearch);
+            name += entry.size() + 1;
+        }
+        return continueSearch;
+    }
+
+    TDirectoryReader reader(report.Path);
     if (!reader.IsOpen())
         return true;
-    while (const dirent* entry = reader.Next()) {
-        if (!IsDotOrDotDot(entry->d_name) && MatchesSearchName(pattern, entry->d_name)) {
-            if (const std::optional<TFileFacts> facts = ReadFileFacts(reader.Fd(), entry->d_name)) {
-                path.resize(prefixLength);
-                path += entry->d_name;
-                DoFind(path, SearchFileDataOf(entry->d_name, *facts, times), continueSearch);
-            }
-        }
-        if (!continueSearch)
-            return false;
+    while (continueSearch) {
+        const dirent* entry = reader.Next();
+        if (entry == nullptr)
+            break;
+        ReportEntry(reader.Fd(), entry->d_name, report, continueSearch);
     }
-    return true;
+    return continueSearch;
+}
+
+// `name` is followed by a NUL, for the examination.
+void TSearchFile::ReportEntry(int directoryFd, std::string_view name, TSearchReport& report,
+                              bool& continueSearch)
+{
+    if (!report.EveryName && !MatchesSearchName(report.Pattern, name))
+        return;
+    report.Path.resize(report.PrefixLength);
+    report.Path += name;
+    if (!wantsData_) {
+        report.Names.Name = name;
+        report.Names.ShortName = name;
+        DoFind(report.Path, report.Names, continueSearch);
+    } else if (const std::optional<TFileFacts> facts = ReadFileFacts(directoryFd, name.data())) {
+        DoFind(report.Path, SearchFileDataOf(name, *facts, report.Times), continueSearch);
+    }
 }

@@ -15,9 +15,11 @@
 // OnFind; TSearchDir, which it owns, walks the tree breadth first.
 //
 // On this platform:
-// - directories are read with opendir/readdir and each entry examined with
-//   statx relative to the open directory; the order within a directory is
-//   the order the file system enumerates; "." and ".." are never reported;
+// - each directory is read once, with readdir; the order within a directory
+//   is the order the file system enumerates; "." and ".." are never
+//   reported; an entry is examined (statx, relative to its directory) for
+//   its Data, and otherwise only where the walk must know whether it is a
+//   directory (see WantsData);
 // - the separator is "/", and a path ends in one only when its last byte is
 //   "/" (paths are byte strings, so multibyte names never interfere);
 // - an entry has no alternate short name: ShortName is the name itself;
@@ -65,7 +67,15 @@ using TSearchDirEvent =
     std::function<void(QObject* Sender, const std::string& Name, TSearchFileData Data,
                        bool& IgnoreSubDir, bool& Continue)>;
 
-class TSearchTimeConverter;
+struct TSearchReport;
+
+/// The names of one directory as the walk read them, each followed by a NUL,
+/// so that TSearchFile reports them without reading the directory again.
+struct TSearchListing
+{
+    bool Read = false;
+    std::string Names;
+};
 
 /// Walks the tree below BaseDir breadth first and reports every directory of
 /// it, the base first, to OnFind with its full path.
@@ -77,6 +87,12 @@ public:
     const std::string& BaseDir() const { return baseDir_; }
     /// A relative path is taken against the current directory at Execute.
     void SetBaseDir(const std::string& baseDir) { baseDir_ = baseDir; }
+
+    /// Whether the handler reads Data (default true). When false, Data
+    /// carries only Name and ShortName, and an entry is examined only where
+    /// the directory does not tell that it is one (a link, an unknown type).
+    bool WantsData() const { return wantsData_; }
+    void SetWantsData(bool wantsData) { wantsData_ = wantsData; }
 
     /// Required. Setting IgnoreSubDir keeps the walk out of that directory;
     /// clearing Continue ends the walk.
@@ -97,9 +113,18 @@ protected:
                         bool& continueSearch);
 
 private:
+    friend class TSearchFile;
+
+    void Enqueue(std::string directory);
+
     std::string baseDir_;
+    bool wantsData_ = true;
     std::deque<std::string> dirQueue_;
     bool running_ = false;
+    /// Asked as the directory just reported is queued: where to keep its
+    /// names when the walk reads it, or null.
+    std::function<TSearchListing*()> listingOfQueued_;
+    std::deque<TSearchListing*> listingQueue_; // beside dirQueue_
 };
 
 /// Reports the entries of Directory, or (Recursive) of Directory and every
@@ -121,6 +146,15 @@ public:
     /// letters in either case; empty means "*.*", every name.
     const std::string& SearchName() const { return searchName_; }
     void SetSearchName(const std::string& searchName) { searchName_ = searchName; }
+    /// Whether the handlers read Data (default true). When false, the Data
+    /// of OnFind and OnFindDir carries only Name and ShortName, and an entry
+    /// is examined only where the walk must know whether it is a directory
+    /// (a link, or an entry whose type the directory does not tell): one
+    /// file-system query less for nearly every entry. An entry that goes
+    /// between the walk's reading of its directory and its report is then
+    /// still reported.
+    bool WantsData() const { return wantsData_; }
+    void SetWantsData(bool wantsData) { wantsData_ = wantsData; }
 
     /// Required. Clearing Continue ends the whole search after that entry.
     TFindFileEvent OnFind;
@@ -147,14 +181,20 @@ protected:
 private:
     void SearchDirFind(QObject* sender, const std::string& name, const TSearchFileData& data,
                        bool& ignoreSubDir, bool& continueSearch);
-    bool ReportEntries(const std::string& directory, std::string_view pattern, bool& continueSearch,
-                       TSearchTimeConverter& times);
+    bool ReportEntries(const std::string& directory, TSearchListing* listing, TSearchReport& report,
+                       bool& continueSearch);
+    void ReportEntry(int directoryFd, std::string_view name, TSearchReport& report,
+                     bool& continueSearch);
 
     TSearchDir* searchDir_;
     std::string directory_;
     bool recursive_ = false;
     std::string searchName_;
+    bool wantsData_ = true;
     std::vector<std::string> dirList_;
+    // Beside dirList_ in recursive mode: the walk's reading of each.
+    std::deque<TSearchListing> listings_;
+    TSearchListing* reportedListing_ = nullptr;
     bool running_ = false;
 };
 

@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
+#include <dirent.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
@@ -1203,5 +1205,95 @@ TEST_F(SearchDir, LinkLoopsEndAndEachDirectoryComesOnce)
     EXPECT_EQ(seen, (std::set{Identity(base), Identity(At("p")), Identity(At("q")),
                               Identity(At("p/s"))}));
 }
+
+} // namespace
+
+// The directory reads and entry examinations of a search, counted in front of
+// the C library's own functions.
+struct TSystemCalls
+{
+    bool Counting = false;
+    std::map<std::string, int> Reads; // by the directory's real path
+    int Examined = 0;
+} systemCalls;
+
+void CountRead(const std::string& path)
+{
+    std::error_code error;
+    if (systemCalls.Counting)
+        ++systemCalls.Reads[std::filesystem::canonical(path, error).string()];
+}
+
+extern "C" DIR* fdopendir(int fd)
+{
+    static const auto real = reinterpret_cast<DIR* (*)(int)>(dlsym(RTLD_NEXT, "fdopendir"));
+    CountRead("/proc/self/fd/" + std::to_string(fd));
+    return real(fd);
+}
+
+extern "C" DIR* opendir(const char* path)
+{
+    static const auto real = reinterpret_cast<DIR* (*)(const char*)>(dlsym(RTLD_NEXT, "opendir"));
+    CountRead(path);
+    return real(path);
+}
+
+extern "C" int statx(int directoryFd, const char* name, int flags, unsigned mask,
+                     struct statx* status) noexcept
+{
+    static const auto real =
+        reinterpret_cast<int (*)(int, const char*, int, unsigned, struct statx*)>(
+            dlsym(RTLD_NEXT, "statx"));
+    systemCalls.Examined += systemCalls.Counting;
+    return real(directoryFd, name, flags, mask, status);
+}
+
+namespace {
+
+struct CostCase
+{
+    const char* name;
+    bool wantsData;
+};
+
+void PrintTo(const CostCase& cost, std::ostream* out)
+{
+    *out << cost.name;
+}
+
+class SearchFileCost : public SearchTree, public ::testing::WithParamInterface<CostCase>
+{
+};
+
+TEST_P(SearchFileCost, EachDirectoryIsReadOnceAndEntriesExaminedOnlyWhenNeeded)
+{
+    BuildWalkTree();
+    const std::string outside = dir.File("outside");
+    MakeDir(outside);
+    MakeFile(outside + "/fo");
+    MakeLink(outside, At("l"));
+    Search(base, true);
+    search.SetWantsData(GetParam().wantsData);
+
+    systemCalls = {true, {}, 0};
+    EXPECT_TRUE(search.Execute());
+    systemCalls.Counting = false;
+
+    EXPECT_EQ(recorder.FileSet().size(), AllWalkEntries().size() + 2);
+    for (const Report& report : recorder.files)
+        EXPECT_EQ(report.data.Name, report.path.substr(report.path.rfind('/') + 1));
+    std::map<std::string, int> once;
+    for (const char* name : {"", "x", "y", "x/z", "y/w", "l"})
+        once[std::filesystem::canonical(At(name)).string()] = 1;
+    EXPECT_EQ(systemCalls.Reads, once);
+    // With data, each reported entry once and each walked directory once
+    // more; without, only the base and the link.
+    EXPECT_EQ(systemCalls.Examined,
+              GetParam().wantsData ? recorder.files.size() + recorder.dirs.size() : 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(WithAndWithoutData, SearchFileCost,
+                         ::testing::Values(CostCase{"Data", true}, CostCase{"NamesOnly", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
