@@ -130,9 +130,8 @@ TEST(ShellIDFunc, ConcatenationEndsInOneTerminator)
     EXPECT_FALSE(ShConcatIdLists(big.Data(), big.Data()));
 }
 
-// Bytes from elsewhere (a data object, a position into a larger buffer) can
-// count past 16 bits; a wrapped size would copy a truncated list, or overrun
-// a block too small for its item.
+// Bytes from elsewhere can count past 16 bits; a wrapped size would copy a
+// truncated list, or overrun a block too small for its item.
 TEST(ShellIDFunc, SizesPast16BitsAreRefused)
 {
     const struct

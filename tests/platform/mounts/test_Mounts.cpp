@@ -165,9 +165,8 @@ TEST(MountsOfPaths, StallAnswerComesFromTheMountOfTheLinkResolvedPath)
     for (const char* directory : {"local", "nas", "stick", "gvfs"})
         Check(mkdir(dir.File(directory).c_str(), 0755) == 0, directory);
     const std::pair<const char*, std::string> links[] = {
-        {"Music", "nas/music"},   {"chain", "Music"},          {"absolute", dir.File("nas")},
-        {"back", "local/../nas"}, {"nas/toLocal", "../local"}, {"local/up", "../gvfs"},
-        {"loop", "loop"}};
+        {"Music", "nas/music"},      {"absolute", dir.File("nas")}, {"back", "local/../nas"},
+        {"nas/toLocal", "../local"}, {"local/up", "../gvfs"},       {"loop", "loop"}};
     for (const auto& [name, target] : links)
         Check(symlink(target.c_str(), dir.File(name).c_str()) == 0, name);
     std::vector<TMount> mounts(4);
@@ -179,9 +178,9 @@ TEST(MountsOfPaths, StallAnswerComesFromTheMountOfTheLinkResolvedPath)
     mounts[3].MountPoint = dir.File("gvfs");
     mounts[3].FileSystemType = "fuse.gvfsd-fuse";
     const std::pair<const char*, bool> cases[] = {
-        {"local", false},   {"Music/a.mp3", true}, {"chain", true},      {"absolute/a", true},
-        {"back", true},     {"nas/toLocal", true}, {"local/up/x", true}, {"local/../Music", true},
-        {"stick/a", false}, {"gvfs/a", true},      {"loop", false},      {"missing/a", false}};
+        {"local", false},      {"Music/a.mp3", true}, {"absolute/a", true},     {"back", true},
+        {"nas/toLocal", true}, {"local/up/x", true},  {"local/../Music", true}, {"stick/a", false},
+        {"gvfs/a", true},      {"loop", false}};
     for (const auto& [path, mayStall] : cases)
         EXPECT_EQ(PathMayStall(mounts, dir.File(path)), mayStall) << path;
 }

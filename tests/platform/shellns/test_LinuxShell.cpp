@@ -805,7 +805,6 @@ TEST_F(LinuxShell, MountTableIsReadAgainWhenChangeNoticesAreFlushedOrItChanges)
           "rename");
     shell->FlushChangeNotices();
     EXPECT_EQ(shell->GetVolumeLabel(volume), "TUNES");
-    // No pass of the event loop is needed.
     WriteTable({"/ / rw - ext4 /dev/vda1 rw"});
     EXPECT_EQ(shell->GetVolumeLabel(volume), "");
 }
