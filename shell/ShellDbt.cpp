@@ -80,10 +80,10 @@ TMountMonitor::TMountMonitor(TMountSources sources, TDeviceNoticeHandler handler
 {
     // Opened before the first read, so that a change between the two still
     // marks this descriptor and is seen by the next scan.
-    tableFd_ = open(sources_.MountTable.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    tableFd_.Reset(open(sources_.MountTable.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     mounts_ = ReadMounts(sources_);
-    if (tableFd_ >= 0) {
-        notifier_ = new QSocketNotifier(tableFd_, QSocketNotifier::Exception, this);
+    if (tableFd_) {
+        notifier_ = new QSocketNotifier(tableFd_.Get(), QSocketNotifier::Exception, this);
         connect(notifier_, &QSocketNotifier::activated, this, [this] { Rescan(); });
     }
 }
@@ -92,8 +92,6 @@ TMountMonitor::~TMountMonitor()
 {
     // The dispatcher must forget the descriptor before it is closed.
     delete notifier_;
-    if (tableFd_ >= 0)
-        close(tableFd_);
 }
 
 void TMountMonitor::Rescan()

@@ -2,6 +2,7 @@
 
 #include "platform/shellns/LinuxShell.h" // VolumeIdListOfMount
 
+#include "platform/core/Posix.h"
 #include "platform/mounts/Mounts.h"
 #include "platform/shellns/ItemIdList.h"
 #include "shell/DeviceChangeData.h"
@@ -100,7 +101,7 @@ private:
     TMountSources sources_;
     TDeviceNoticeHandler handler_;
     std::vector<TMount> mounts_;
-    int tableFd_ = -1;
+    TUniqueFd tableFd_;
     QSocketNotifier* notifier_ = nullptr;
     int scanning_ = 0;
     bool stopped_ = false;

@@ -41,14 +41,8 @@ void DrainEventDescriptor(int fd)
 TEvent::TEvent(bool manualReset, bool initiallySet)
     : fd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)), manualReset_(manualReset), set_(initiallySet)
 {
-    if (initiallySet && fd_ >= 0)
-        eventfd_write(fd_, 1);
-}
-
-TEvent::~TEvent()
-{
-    if (fd_ >= 0)
-        close(fd_);
+    if (initiallySet && fd_)
+        eventfd_write(fd_.Get(), 1);
 }
 
 void TEvent::Set()
@@ -56,19 +50,19 @@ void TEvent::Set()
     // The state first: a waiter that drains the descriptor and then looks at
     // the state either sees it set or is woken by the write that follows.
     set_.store(true);
-    if (fd_ >= 0)
-        eventfd_write(fd_, 1);
+    if (fd_)
+        eventfd_write(fd_.Get(), 1);
 }
 
 void TEvent::Reset()
 {
     set_.store(false);
-    DrainEventDescriptor(fd_);
+    DrainEventDescriptor(fd_.Get());
 }
 
 void TEvent::Absorb()
 {
-    DrainEventDescriptor(fd_);
+    DrainEventDescriptor(fd_.Get());
 }
 
 bool TEvent::IsSignalled() const
@@ -81,7 +75,7 @@ void TEvent::Acquire()
     if (manualReset_)
         return;
     set_.store(false);
-    DrainEventDescriptor(fd_);
+    DrainEventDescriptor(fd_.Get());
 }
 
 // ---------------------------------------------------------------------------
@@ -197,8 +191,6 @@ TInotify::~TInotify()
     for (TChangeNotification* notification : notifications_)
         notification->Lose();
     notifications_.clear();
-    if (fd_ >= 0)
-        close(fd_); // closing drops every watch of the instance
 }
 
 void TInotify::Attach(TChangeNotification* notification)
@@ -213,11 +205,11 @@ void TInotify::Detach(TChangeNotification* notification)
 
 void TInotify::ReadEvents()
 {
-    if (fd_ < 0)
+    if (!fd_)
         return;
     alignas(inotify_event) char buffer[16 * 1024];
     for (;;) {
-        const ssize_t length = read(fd_, buffer, sizeof buffer);
+        const ssize_t length = read(fd_.Get(), buffer, sizeof buffer);
         if (length < 0 && errno == EINTR)
             continue;
         if (length <= 0)

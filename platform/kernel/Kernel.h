@@ -47,22 +47,21 @@ class TEvent : public TWaitable
 {
 public:
     TEvent(bool manualReset, bool initiallySet);
-    ~TEvent() override;
     TEvent(const TEvent&) = delete;
     TEvent& operator=(const TEvent&) = delete;
 
     /// False when the descriptor could not be made (the event never signals).
-    bool IsValid() const { return fd_ >= 0; }
+    bool IsValid() const { return fd_.IsOpen(); }
     void Set();
     void Reset();
 
-    int Descriptor() const override { return fd_; }
+    int Descriptor() const override { return fd_.Get(); }
     void Absorb() override;
     bool IsSignalled() const override;
     void Acquire() override;
 
 private:
-    int fd_ = -1;
+    TUniqueFd fd_;
     bool manualReset_;
     std::atomic<bool> set_;
 };
@@ -148,8 +147,8 @@ public:
     TInotify(const TInotify&) = delete;
     TInotify& operator=(const TInotify&) = delete;
 
-    bool IsValid() const { return fd_ >= 0; }
-    int Descriptor() const { return fd_; }
+    bool IsValid() const { return fd_.IsOpen(); }
+    int Descriptor() const { return fd_.Get(); }
 
 private:
     friend class TChangeNotification;
@@ -158,7 +157,7 @@ private:
     void Attach(TChangeNotification* notification);
     void Detach(TChangeNotification* notification);
 
-    int fd_ = -1;
+    TUniqueFd fd_; // closing it drops every watch of the instance
     std::vector<TChangeNotification*> notifications_;
 };
 
