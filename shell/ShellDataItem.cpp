@@ -1,18 +1,12 @@
 #include "shell/ShellDataItem.h"
 
-#include <QPointer>
-// The owner window is only held and passed on: the header alone, without
-// linking the widgets library.
-#include <QtWidgets/QWidget>
-
 #include <stdexcept>
 
 namespace {
 
-// A guarded pointer, so a closed main window never reaches a namespace call.
-QPointer<QWidget>& OwnerWindowHolder()
+QWidget*& OwnerWindowHolder()
 {
-    static QPointer<QWidget> owner;
+    static QWidget* owner = nullptr;
     return owner;
 }
 
@@ -33,7 +27,7 @@ void TShellDataItem::SetOwnerWindow(QWidget* owner)
 
 QWidget* TShellDataItem::OwnerWindow()
 {
-    return OwnerWindowHolder().data();
+    return OwnerWindowHolder();
 }
 
 TItemIdPosition TShellDataItem::ListInFolder()

@@ -134,7 +134,8 @@ public:
     TShItemIDType GetItemType();
 
     /// The window that namespace calls are made for (the application's main
-    /// window); null until set, and null again once that window is gone.
+    /// window); null until set. Held unguarded, since this layer links no
+    /// widgets: the window sets it back to null before it goes.
     static void SetOwnerWindow(QWidget* owner);
     static QWidget* OwnerWindow();
 
