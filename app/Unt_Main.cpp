@@ -12,6 +12,7 @@
 #include <QSplitter>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -222,14 +223,18 @@ void Tfrm_Main::StartPlaylist(bool guarded)
     if (PendingFiles.empty())
         return;
 
-    const std::string directory = ApplicationDirectory();
-    const std::string p1 = directory + "temp1.m3u";
-    const std::string p2 = directory + "temp2.m3u";
-    const bool p1Exists = FileExists(p1);
-    const std::string& target = p1Exists ? p2 : p1;
-    const std::string& other = p1Exists ? p1 : p2;
-
     const auto handOver = [&] {
+        // Without a folder of its own the names would land in the working
+        // directory; that is a failed hand-over like any other.
+        const std::string directory = ApplicationDirectory();
+        if (directory.empty())
+            throw std::runtime_error("再生リストを書くフォルダがありません (" +
+                                     ApplicationDirectoryError() + ")");
+        const std::string p1 = directory + "temp1.m3u";
+        const std::string p2 = directory + "temp2.m3u";
+        const bool p1Exists = FileExists(p1);
+        const std::string& target = p1Exists ? p2 : p1;
+        const std::string& other = p1Exists ? p1 : p2;
         WritePlaylistFile(target, PendingFiles);
         WMP_->SetFileName(PathToQString(target));
         playingFromQueue_ = true;
