@@ -1250,50 +1250,37 @@ extern "C" int statx(int directoryFd, const char* name, int flags, unsigned mask
 
 namespace {
 
-struct CostCase
-{
-    const char* name;
-    bool wantsData;
-};
+using SearchFileCost = SearchTree;
 
-void PrintTo(const CostCase& cost, std::ostream* out)
-{
-    *out << cost.name;
-}
-
-class SearchFileCost : public SearchTree, public ::testing::WithParamInterface<CostCase>
-{
-};
-
-TEST_P(SearchFileCost, EachDirectoryIsReadOnceAndEntriesExaminedOnlyWhenNeeded)
+TEST_F(SearchFileCost, EachDirectoryIsReadOnceAndEntriesExaminedOnlyWhenNeeded)
 {
     BuildWalkTree();
     const std::string outside = dir.File("outside");
     MakeDir(outside);
     MakeFile(outside + "/fo");
     MakeLink(outside, At("l"));
-    Search(base, true);
-    search.SetWantsData(GetParam().wantsData);
-
-    systemCalls = {true, {}, 0};
-    EXPECT_TRUE(search.Execute());
-    systemCalls.Counting = false;
-
-    EXPECT_EQ(recorder.FileSet().size(), AllWalkEntries().size() + 2);
-    for (const Report& report : recorder.files)
-        EXPECT_EQ(report.data.Name, report.path.substr(report.path.rfind('/') + 1));
     std::map<std::string, int> once;
     for (const char* name : {"", "x", "y", "x/z", "y/w", "l"})
         once[std::filesystem::canonical(At(name)).string()] = 1;
-    EXPECT_EQ(systemCalls.Reads, once);
-    // With data, each reported entry once and each walked directory once
-    // more; without, only the base and the link.
-    EXPECT_EQ(systemCalls.Examined,
-              GetParam().wantsData ? recorder.files.size() + recorder.dirs.size() : 2u);
-}
 
-INSTANTIATE_TEST_SUITE_P(WithAndWithoutData, SearchFileCost,
-                         ::testing::Values(CostCase{"Data", true}, CostCase{"NamesOnly", false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+    for (const bool wantsData : {true, false}) {
+        SCOPED_TRACE(wantsData ? "reading data" : "reading names");
+        recorder.Clear();
+        Search(base, true);
+        search.SetWantsData(wantsData);
+        systemCalls = {true, {}, 0};
+        EXPECT_TRUE(search.Execute());
+        systemCalls.Counting = false;
+
+        EXPECT_EQ(recorder.FileSet().size(), AllWalkEntries().size() + 2);
+        for (const Report& report : recorder.files)
+            EXPECT_EQ(report.data.Name, report.path.substr(report.path.rfind('/') + 1));
+        EXPECT_EQ(systemCalls.Reads, once);
+        // With data, each reported entry once and each walked directory once
+        // more; without, only the base and the link.
+        EXPECT_EQ(systemCalls.Examined,
+                  wantsData ? recorder.files.size() + recorder.dirs.size() : 2u);
+    }
+}
 
 } // namespace
