@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -56,6 +57,32 @@ bool Refuse(std::string& reason, const std::string& folder, const std::string& w
 {
     reason = "The folder " + folder + " " + why + ".";
     return false;
+}
+
+// Many systems give each account a group of its own and a umask of 002, so
+// its folders come out group-writable; a group that holds the user alone
+// lets nobody else write.
+bool IsPrivateGroupOf(gid_t group, uid_t user)
+{
+    const passwd* account = ::getpwuid(user);
+    if (account == nullptr || account->pw_gid != group || account->pw_name == nullptr)
+        return false;
+    const std::string userName = account->pw_name;
+    const struct group* entry = ::getgrgid(group);
+    if (entry == nullptr || entry->gr_name == nullptr || userName != entry->gr_name)
+        return false;
+    for (char** member = entry->gr_mem; member != nullptr && *member != nullptr; ++member) {
+        if (userName != *member)
+            return false;
+    }
+    return true;
+}
+
+bool OthersMayWrite(const struct stat& facts, uid_t user)
+{
+    if ((facts.st_mode & S_IWOTH) != 0)
+        return true;
+    return (facts.st_mode & S_IWGRP) != 0 && !IsPrivateGroupOf(facts.st_gid, user);
 }
 
 } // namespace
@@ -132,7 +159,7 @@ bool EnsureUserDirectory(const std::string& directory, std::string& reason)
         }
         if (!S_ISDIR(facts.st_mode))
             return Refuse(reason, next, "is not a folder");
-        if ((facts.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (facts.st_mode & S_ISVTX) == 0)
+        if (OthersMayWrite(facts, user) && (facts.st_mode & S_ISVTX) == 0)
             return Refuse(reason, next, "may be written by other users");
         current = next;
     }
@@ -141,7 +168,7 @@ bool EnsureUserDirectory(const std::string& directory, std::string& reason)
         return Refuse(reason, current, std::string("cannot be examined: ") + std::strerror(errno));
     if (facts.st_uid != user)
         return Refuse(reason, current, "belongs to another user");
-    if ((facts.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+    if (OthersMayWrite(facts, user))
         return Refuse(reason, current, "may be written by other users");
     return true;
 }

@@ -21,10 +21,12 @@ std::string DataHomeDirectory();
 /// Makes sure that `directory` (absolute) exists and is fit to hold the
 /// user's private files. Missing levels are created with mode 0700. Each
 /// level on the way must be a directory owned by the user or by root and
-/// must not be writable by group or others unless it is sticky (as /tmp is);
+/// must not be writable by others, nor by a group other than the user's
+/// private one (named after the user, holding no one else), unless it is
+/// sticky (as /tmp is);
 /// a symbolic link on the way is followed when it belongs to the user or to
 /// root, and its target is checked the same way. The directory itself must
-/// be owned by the user and writable by nobody else. Nothing that is found
+/// be owned by the user and writable by nobody else in the same sense. Nothing that is found
 /// is changed: a folder that fails is refused. True when the directory may
 /// be used; else false with a sentence in `reason` that names the folder at
 /// fault and why.

@@ -634,23 +634,31 @@ TEST_F(Registry, PerUserFolderThatOthersOwnOrMayWriteIsRefused)
         bool Link;
         mode_t Mode; // of the folder, or for a link of the folder holding it
         uid_t Owner;
+        gid_t Group;
         bool Accepted;
     };
     const uid_t user = ::geteuid();
+    const gid_t own = ::getegid(); // the test users' groups hold them alone
     const std::vector<TCase> cases = {
-        {"writable by the group", false, 0770, user, false},
-        {"another user's", false, 0700, 65534, false},
-        {"another user's link in a shared folder", true, 01777, 65534, false},
-        {"the user's own link", true, 0700, user, true},
+        {"writable by a group of others", false, 0770, user, 65534, false},
+        {"writable by the user's own group", false, 0770, user, own, true},
+        {"another user's", false, 0700, 65534, 65534, false},
+        {"another user's link in a shared folder", true, 01777, 65534, 65534, false},
+        {"the user's own link", true, 0700, user, own, true},
     };
     for (const TCase& test : cases) {
+        struct stat facts;
+        if (::lstat(folder.c_str(), &facts) == 0 && S_ISDIR(facts.st_mode)) {
+            for (const char* name : {"/Tunemill.reg", "/Tunemill.reg.lock"})
+                ::unlink((folder + name).c_str());
+        }
         ::rmdir(folder.c_str());
         ::unlink(folder.c_str());
         ASSERT_EQ(test.Link ? ::symlink(dir.Path().c_str(), folder.c_str())
                             : ::mkdir(folder.c_str(), 0700),
                   0);
         ASSERT_EQ(::chmod(test.Link ? config.c_str() : folder.c_str(), test.Mode), 0);
-        if (::lchown(folder.c_str(), test.Owner, test.Owner) != 0)
+        if (::lchown(folder.c_str(), test.Owner, test.Group) != 0)
             continue; // only root may give it away
         TRegistry store;
         EXPECT_EQ(store.OpenKey(kOption, true), test.Accepted) << test.What;
