@@ -4,6 +4,7 @@
 #include "platform/core/FileIO.h"
 #include "platform/core/PathCodec.h"
 #include "platform/core/Posix.h"
+#include "platform/core/UserDirs.h"
 #include "platform/shellns/DesktopFolder.h"
 #include "platform/shellns/FsFolder.h"
 #include "platform/shellns/MountFolder.h"
@@ -16,7 +17,6 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
-#include <pwd.h>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -75,14 +75,6 @@ std::string ConfiguredDesktop(const std::string& home, const std::string& config
     return found.empty() ? found : StripTrailingSlashes(found);
 }
 
-std::string AbsoluteVariable(const char* name, const std::string& fallback)
-{
-    const char* value = std::getenv(name);
-    if (value && value[0] == '/')
-        return StripTrailingSlashes(value);
-    return fallback;
-}
-
 std::array<int64_t, 5> TableStamp(const std::string& path)
 {
     struct stat facts;
@@ -116,16 +108,13 @@ std::shared_ptr<IShellNamespace>& ProcessNamespace()
 TNsEnvironment TNsEnvironment::FromProcess()
 {
     TNsEnvironment environment;
-    std::string home = AbsoluteVariable("HOME", "");
-    if (home.empty()) {
-        if (const passwd* entry = getpwuid(getuid()); entry && entry->pw_dir)
-            home = StripTrailingSlashes(entry->pw_dir);
-        else
-            home = "/";
-    }
+    // The namespace shows a home whatever happens; with none at all, the root.
+    const std::string home = HomeDirectory().empty() ? "/" : HomeDirectory();
+    const std::string configHome = ConfigHomeDirectory();
+    const std::string dataHome = DataHomeDirectory();
     environment.Home = home;
-    environment.ConfigHome = AbsoluteVariable("XDG_CONFIG_HOME", JoinPath(home, ".config"));
-    environment.DataHome = AbsoluteVariable("XDG_DATA_HOME", JoinPath(home, ".local/share"));
+    environment.ConfigHome = configHome.empty() ? JoinPath(home, ".config") : configHome;
+    environment.DataHome = dataHome.empty() ? JoinPath(home, ".local/share") : dataHome;
     environment.DesktopDirectory = DesktopDirectoryOf(home, environment.ConfigHome);
     environment.Sources = MountSources();
     return environment;
