@@ -70,33 +70,9 @@ void BuildTree(const std::string& base)
     }
 }
 
-long StatWalk(const std::string& base)
-{
-    long count = 0;
-    std::deque<std::string> queue{base};
-    while (!queue.empty()) {
-        const std::string directory = queue.front() + "/";
-        queue.pop_front();
-        DIR* dir = opendir(directory.c_str());
-        if (dir == nullptr)
-            continue;
-        while (const dirent* entry = readdir(dir)) {
-            if (entry->d_name[0] == '.' &&
-                (entry->d_name[1] == '\0' || (entry->d_name[1] == '.' && entry->d_name[2] == '\0')))
-                continue;
-            struct stat status;
-            if (fstatat(dirfd(dir), entry->d_name, &status, 0) != 0)
-                continue;
-            ++count;
-            if (S_ISDIR(status.st_mode))
-                queue.push_back(directory + entry->d_name);
-        }
-        closedir(dir);
-    }
-    return count;
-}
-
-long ReaddirWalk(const std::string& base)
+// The floors: a breadth-first readdir walk that examines every entry
+// (statEvery) or only those whose type the directory does not tell.
+long Walk(const std::string& base, bool statEvery)
 {
     long count = 0;
     std::deque<std::string> queue{base};
@@ -111,10 +87,15 @@ long ReaddirWalk(const std::string& base)
                 (entry->d_name[1] == '\0' || (entry->d_name[1] == '.' && entry->d_name[2] == '\0')))
                 continue;
             bool isDirectory = entry->d_type == DT_DIR;
-            if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
+            if (statEvery || entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
                 struct stat status;
-                isDirectory =
-                    fstatat(dirfd(dir), entry->d_name, &status, 0) == 0 && S_ISDIR(status.st_mode);
+                if (fstatat(dirfd(dir), entry->d_name, &status, 0) != 0) {
+                    if (statEvery)
+                        continue;
+                    isDirectory = false;
+                } else {
+                    isDirectory = S_ISDIR(status.st_mode);
+                }
             }
             ++count;
             if (isDirectory)
@@ -156,12 +137,12 @@ int main()
     };
     const std::string base = tree.Path();
     TRun runs[] = {
-        {"stat-every-entry walk", [&] { return StatWalk(base); }},
-        {"readdir walk", [&] { return ReaddirWalk(base); }},
+        {"stat-every-entry walk", [&] { return Walk(base, true); }},
+        {"readdir walk", [&] { return Walk(base, false); }},
         {"search reading data", [&] { return SearchRun(base, true); }},
         {"search reading names", [&] { return SearchRun(base, false); }},
     };
-    StatWalk(base); // warm the caches
+    Walk(base, true); // warm the caches
     // Interleaved rounds, so that a slow moment of the machine hits all.
     for (int round = 0; round < 7; ++round) {
         for (TRun& run : runs)
