@@ -61,6 +61,13 @@ std::string JoinPath(std::string_view directory, std::string_view name)
     return path;
 }
 
+std::string WithoutTrailingSlashes(std::string path)
+{
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    return path;
+}
+
 std::string ParentDirectory(std::string_view path)
 {
     const size_t slash = path.rfind('/');

@@ -73,6 +73,9 @@ bool IsDotOrDotDot(std::string_view name);
 /// `directory` and `name` with exactly one "/" between them.
 std::string JoinPath(std::string_view directory, std::string_view name);
 
+/// `path` without trailing "/" characters; the root stays "/".
+std::string WithoutTrailingSlashes(std::string path);
+
 /// The directory part of `path`: "." when it has no "/", "/" for an entry
 /// of the root.
 std::string ParentDirectory(std::string_view path);

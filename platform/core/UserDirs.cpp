@@ -15,13 +15,6 @@ namespace {
 
 constexpr int kMaxLinks = 40;
 
-std::string WithoutTrailingSlashes(std::string path)
-{
-    while (path.size() > 1 && path.back() == '/')
-        path.pop_back();
-    return path;
-}
-
 std::string AbsoluteVariable(const char* name)
 {
     const char* value = std::getenv(name);

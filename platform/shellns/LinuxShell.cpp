@@ -72,7 +72,7 @@ std::string ConfiguredDesktop(const std::string& home, const std::string& config
             found = value;
         // The last assignment wins, as when the file is sourced.
     }
-    return found.empty() ? found : StripTrailingSlashes(found);
+    return found.empty() ? found : WithoutTrailingSlashes(found);
 }
 
 std::array<int64_t, 5> TableStamp(const std::string& path)
@@ -355,7 +355,7 @@ void TLinuxShellNamespace::FlushChangeNotices()
 std::string TLinuxShellNamespace::GetVolumeLabel(const std::string& rootPath)
 {
     const std::vector<TMount> mounts = environment_->Mounts();
-    const TMount* mount = FindMount(mounts, StripTrailingSlashes(rootPath));
+    const TMount* mount = FindMount(mounts, WithoutTrailingSlashes(rootPath));
     return mount ? mount->Label : std::string();
 }
 

@@ -71,7 +71,7 @@ HRESULT ParseAbsolutePath(const TNsEnvironment& environment, const std::string& 
 {
     if (name.empty() || name.front() != '/' || name.find('\0') != std::string::npos)
         return E_INVALIDARG;
-    const std::string path = StripTrailingSlashes(name);
+    const std::string path = WithoutTrailingSlashes(name);
     const std::vector<TMount> mounts = environment.Mounts();
     const TMount* mount = MountOfPath(mounts, path);
     if (!mount)

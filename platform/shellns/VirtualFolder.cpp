@@ -70,13 +70,6 @@ private:
 
 } // namespace
 
-std::string StripTrailingSlashes(std::string path)
-{
-    while (path.size() > 1 && path.back() == '/')
-        path.pop_back();
-    return path;
-}
-
 TNsItem SpecialItem(TNsItemKind kind)
 {
     TNsItem item;

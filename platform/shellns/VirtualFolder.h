@@ -18,9 +18,6 @@ inline constexpr const char* kNetworkName = "ネットワーク";
 inline constexpr const char* kTrashName = "ゴミ箱";
 inline constexpr const char* kDesktopName = "デスクトップ";
 
-/// `path` without its trailing "/"s; the root keeps its one.
-std::string StripTrailingSlashes(std::string path);
-
 /// The item of a special folder (no name, no facts).
 TNsItem SpecialItem(TNsItemKind kind);
 
