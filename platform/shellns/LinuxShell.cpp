@@ -109,7 +109,9 @@ TNsEnvironment TNsEnvironment::FromProcess()
 {
     TNsEnvironment environment;
     // The namespace shows a home whatever happens; with none at all, the root.
-    const std::string home = HomeDirectory().empty() ? "/" : HomeDirectory();
+    std::string home = HomeDirectory();
+    if (home.empty())
+        home = "/";
     const std::string configHome = ConfigHomeDirectory();
     const std::string dataHome = DataHomeDirectory();
     environment.Home = home;
