@@ -4,6 +4,8 @@
 #include "platform/core/PathCodec.h"
 #include "platform/media/MediaPlayer.h"
 #include "settings/Unt_Com.h"
+#include "shell/ShellDataItem.h"
+#include "shellctrls/ShellTreeView.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -76,6 +78,7 @@ Tfrm_Main::Tfrm_Main(std::unique_ptr<IMediaPlayer> player, QWidget* parent)
     formFont.setPixelSize(12);
     setFont(formFont);
 
+    TShellDataItem::SetOwnerWindow(this);
     BuildLayout();
 
     Timer1_ = new QTimer(this);
@@ -91,6 +94,8 @@ Tfrm_Main::Tfrm_Main(std::unique_ptr<IMediaPlayer> player, QWidget* parent)
 
 Tfrm_Main::~Tfrm_Main()
 {
+    if (TShellDataItem::OwnerWindow() == this)
+        TShellDataItem::SetOwnerWindow(nullptr);
     // The player may outlive nothing that its callbacks reach.
     WMP_->OnNewStream = nullptr;
     WMP_->OnEndOfStream = nullptr;
@@ -108,6 +113,16 @@ void Tfrm_Main::BuildLayout()
     Splitter1->setChildrenCollapsible(false);
 
     auto* GroupBox1 = new QGroupBox(QStringLiteral("フォルダ"), Splitter1);
+    auto* folderLayout = new QVBoxLayout(GroupBox1);
+    folderLayout->setContentsMargins(2, 2, 2, 2);
+    STV_ = new TShellTreeView(GroupBox1);
+    STV_->SetIndent(19);
+    STV_->SetShowRoot(false);
+    STV_->SetCheckboxes(false);
+    STV_->SetShVirtuaItems({itBitBucket, itNetWork, itVirtual});
+    STV_->OnShBeginDrag = [this](TShellTreeView*, TShellTreeNode* node, QPoint, int, int,
+                                 bool& canDrag) { STVShBeginDrag(node, canDrag); };
+    folderLayout->addWidget(STV_);
     auto* Pnl_Base = new QWidget(Splitter1);
     auto* GroupBox2 = new QGroupBox(QStringLiteral("ファイル一覧"), Pnl_Base);
     GroupBox3_ = new QGroupBox(QStringLiteral("プレイヤー"), Pnl_Base);
@@ -129,6 +144,12 @@ void Tfrm_Main::BuildLayout()
     Splitter1->setStretchFactor(1, 1);
     Splitter1->setSizes({185, width() - 185 - 3});
     setCentralWidget(Splitter1);
+}
+
+void Tfrm_Main::STVShBeginDrag(TShellTreeNode*, bool& canDrag)
+{
+    // Folders are not dragged out of the tree; it still takes drops.
+    canDrag = false;
 }
 
 bool Tfrm_Main::event(QEvent* event)

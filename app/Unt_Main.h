@@ -8,6 +8,8 @@
 
 class QGroupBox;
 class QTimer;
+class TShellTreeNode;
+class TShellTreeView;
 
 /// Messages the main window posts to itself, both with parameters 0.
 constexpr int WM_PLAYNEXT = 1801;
@@ -29,6 +31,8 @@ public:
 
     IMediaPlayer& WMP() const { return *WMP_; }
     QTimer* Timer1() const { return Timer1_; }
+    /// The folder tree of the "フォルダ" pane.
+    TShellTreeView* STV() const { return STV_; }
 
     /// The paths of the current play command that have not started yet.
     TPendingFiles PendingFiles;
@@ -65,12 +69,14 @@ private:
     void WMPEndOfStream(int32_t result);
     void WMPPlayStateChange(int32_t oldState, int32_t newState);
     void Timer1Timer();
+    void STVShBeginDrag(TShellTreeNode* node, bool& canDrag);
     void PlayNext();
     void PostMessage(int message);
 
     std::unique_ptr<IMediaPlayer> WMP_;
     QTimer* Timer1_ = nullptr;
     QGroupBox* GroupBox3_ = nullptr;
+    TShellTreeView* STV_ = nullptr;
     bool shown_ = false;
     // Whether what the player plays now came from PendingFiles.
     bool playingFromQueue_ = false;

@@ -133,3 +133,20 @@ TLocalZone::~TLocalZone()
         unsetenv("TZ");
     tzset();
 }
+
+TScopedVariable::TScopedVariable(const char* name, const std::string& value) : name_(name)
+{
+    if (const char* old = std::getenv(name)) {
+        hadOld_ = true;
+        old_ = old;
+    }
+    setenv(name, value.c_str(), 1);
+}
+
+TScopedVariable::~TScopedVariable()
+{
+    if (hadOld_)
+        setenv(name_, old_.c_str(), 1);
+    else
+        unsetenv(name_);
+}

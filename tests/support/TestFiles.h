@@ -55,3 +55,19 @@ private:
     bool hadPrevious_ = false;
     std::string previous_;
 };
+
+/// Puts an environment variable in place for one scope, then the previous
+/// value (or none) back.
+class TScopedVariable
+{
+public:
+    TScopedVariable(const char* name, const std::string& value);
+    ~TScopedVariable();
+    TScopedVariable(const TScopedVariable&) = delete;
+    TScopedVariable& operator=(const TScopedVariable&) = delete;
+
+private:
+    const char* name_;
+    bool hadOld_ = false;
+    std::string old_;
+};
