@@ -344,13 +344,13 @@ void TShellTreeView::SetShellListView(IShellListViewLink* list)
         list->LinkShellTreeView(this);
         list->SetShVirtuaItems(ShVirtuaItems_);
         list->StoreIncludeHidden(IncludeHidden_);
-        connect(list->LinkObject(), &QObject::destroyed, this,
-                [this](QObject* object) { LinkRemoved(object); });
+        WatchLink(list->LinkObject());
         list->OpenFolder(SelectedIdList());
     } else if (ShellListView_ != nullptr) {
         ShellListView_->LinkShellTreeView(nullptr);
     }
     ShellListView_ = list;
+    listObject_ = list != nullptr ? list->LinkObject() : nullptr;
 }
 
 void TShellTreeView::SetShellComboBox(IShellComboBoxLink* combo)
@@ -361,14 +361,14 @@ void TShellTreeView::SetShellComboBox(IShellComboBoxLink* combo)
         combo->LinkShellTreeView(this);
         combo->StoreShVirtuaItems(ShVirtuaItems_);
         combo->StoreIncludeHidden(IncludeHidden_);
-        connect(combo->LinkObject(), &QObject::destroyed, this,
-                [this](QObject* object) { LinkRemoved(object); });
+        WatchLink(combo->LinkObject());
         combo->RebuildItems();
         combo->SelectIdList(SelectedIdList());
     } else if (ShellComboBox_ != nullptr) {
         ShellComboBox_->LinkShellTreeView(nullptr);
     }
     ShellComboBox_ = combo;
+    comboObject_ = combo != nullptr ? combo->LinkObject() : nullptr;
 }
 
 void TShellTreeView::SetShellPopupMenu(IShellPopupMenuLink* menu)
@@ -376,22 +376,36 @@ void TShellTreeView::SetShellPopupMenu(IShellPopupMenuLink* menu)
     if (ShellPopupMenu_ == menu)
         return;
     ShellPopupMenu_ = menu;
+    popupObject_ = menu != nullptr ? menu->LinkObject() : nullptr;
     if (menu != nullptr) {
         menu->SetAutoPopup(false);
         menu->SetBiDiMode(layoutDirection());
-        connect(menu->LinkObject(), &QObject::destroyed, this,
-                [this](QObject* object) { LinkRemoved(object); });
+        WatchLink(popupObject_);
     }
+}
+
+void TShellTreeView::WatchLink(QObject* object)
+{
+    if (object != nullptr)
+        connect(object, &QObject::destroyed, this,
+                [this](QObject* removed) { LinkRemoved(removed); });
 }
 
 void TShellTreeView::LinkRemoved(QObject* object)
 {
-    if (ShellComboBox_ != nullptr && ShellComboBox_->LinkObject() == object)
+    // The partner is half destroyed by now: only its object is compared.
+    if (object == comboObject_) {
         ShellComboBox_ = nullptr;
-    if (ShellPopupMenu_ != nullptr && ShellPopupMenu_->LinkObject() == object)
+        comboObject_ = nullptr;
+    }
+    if (object == popupObject_) {
         ShellPopupMenu_ = nullptr;
-    if (ShellListView_ != nullptr && ShellListView_->LinkObject() == object)
+        popupObject_ = nullptr;
+    }
+    if (object == listObject_) {
         ShellListView_ = nullptr;
+        listObject_ = nullptr;
+    }
 }
 
 // --- Selecting ---------------------------------------------------------

@@ -216,6 +216,7 @@ private:
     void DirectoryChanged();
     void DeviceChanged(std::unique_ptr<TDeviceChangeData> data);
     void ShowContextMenu(QPoint clientPoint, QPoint screenPoint, bool& handled);
+    void WatchLink(QObject* object);
     void LinkRemoved(QObject* object);
     void ScheduleWatchUpdate();
     void UpdateWatchedDirectories();
@@ -240,6 +241,9 @@ private:
     IShellPopupMenuLink* ShellPopupMenu_ = nullptr;
     IShellComboBoxLink* ShellComboBox_ = nullptr;
     IShellListViewLink* ShellListView_ = nullptr;
+    QObject* popupObject_ = nullptr;
+    QObject* comboObject_ = nullptr;
+    QObject* listObject_ = nullptr;
     QMenu* PopupMenu_ = nullptr;
     bool ReadOnly_ = false;
 

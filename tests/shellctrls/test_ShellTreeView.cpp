@@ -422,6 +422,57 @@ TEST_F(ShellTreeViewInput, RootAndUnrenameableFoldersAreNotEdited)
     EXPECT_NE(OpenEditor(), nullptr);
 }
 
+// A shell context menu that answers one command and does what it stands for.
+class TFakePopupMenu : public QObject, public IShellPopupMenuLink
+{
+public:
+    QObject* LinkObject() override { return this; }
+    void SetAutoPopup(bool) override {}
+    void SetBiDiMode(Qt::LayoutDirection) override {}
+    void SetPopupComponent(QWidget*) override {}
+    int Popup(const TShellIDList& items, QPoint) override
+    {
+        path = items.GetItemPath(0);
+        watchingStopped = tree->WatchedDirectories().empty();
+        if (code == 18)
+            Check(rmdir(path.c_str()) == 0, "rmdir");
+        return code;
+    }
+    TShellTreeView* tree = nullptr;
+    int code = 0;
+    std::string path;
+    bool watchingStopped = false;
+};
+
+TEST_F(ShellTreeViewInput, ShellMenuCommandsActOnTheNodeClicked)
+{
+    TFakePopupMenu menu;
+    menu.tree = tree.get();
+    tree->SetShellPopupMenu(&menu);
+    auto request = [&](TShellTreeNode* node, int code) {
+        menu.code = code;
+        const QPoint point = PointOf(node);
+        QTest::mousePress(Viewport(), Qt::RightButton, {}, point);
+        QContextMenuEvent event(QContextMenuEvent::Mouse, point, Viewport()->mapToGlobal(point));
+        QApplication::sendEvent(Viewport(), &event);
+        QTest::mouseRelease(Viewport(), Qt::RightButton, {}, point);
+        EXPECT_TRUE(menu.watchingStopped);
+        EXPECT_EQ(tree->MouseState(), TShellTreeView::msIdle);
+    };
+    request(ChildNamed(base, "c"), 25);
+    EXPECT_EQ(menu.path, dir.File("t/c"));
+    EXPECT_TRUE(ChildNamed(base, "c")->Cut());
+
+    request(ChildNamed(base, "b"), 19);
+    EXPECT_NE(OpenEditor(), nullptr);
+    QTest::keyClick(OpenEditor(), Qt::Key_Escape);
+
+    request(ChildNamed(base, "a"), 18); // the selected folder
+    EXPECT_EQ(tree->Selected(), base);
+    EXPECT_EQ(ChildTexts(base), (std::vector<std::string>{"b", "c"}));
+    EXPECT_FALSE(tree->WatchedDirectories().empty());
+}
+
 // The kinds of folder shown, with a scripted desktop.
 struct TFilterCase
 {
