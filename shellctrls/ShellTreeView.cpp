@@ -988,11 +988,6 @@ void TShellTreeView::DeviceChanged(std::unique_ptr<TDeviceChangeData> data)
 
 // --- Mouse, keys and the context request ------------------------------------
 
-TShellTreeNode* TShellTreeView::NodeAt(QPoint point) const
-{
-    return model_->NodeOf(indexAt(point));
-}
-
 bool TShellTreeView::OnItemLabel(const QModelIndex& index, QPoint point) const
 {
     // Rows are highlighted across their width, so the whole row right of the

@@ -222,7 +222,6 @@ private:
     void UpdateWatchedDirectories();
     bool OnItemLabel(const QModelIndex& index, QPoint point) const;
     bool OnExpandButton(const QModelIndex& index, QPoint point) const;
-    TShellTreeNode* NodeAt(QPoint point) const;
     void RebuildComboAndRefresh();
 
     TShellTreeModel* model_;
