@@ -250,14 +250,25 @@ void TShellFolderItem::AttachNode(IShellTreeNode* node)
     Node->SetOverlayIndex(GetOverlayIndex());
 }
 
-bool TShellFolderItem::Rename(const std::string& newName)
+bool TShellFolderItem::Rename(const std::string& newName, HRESULT* result)
 {
-    if (!HasAttribute(iaCanRename) || !GetParentFolder())
+    if (!GetParentFolder()) {
+        if (result != nullptr)
+            *result = E_FAIL;
         return false;
+    }
+    if (!HasAttribute(iaCanRename)) {
+        if (result != nullptr)
+            *result = E_ACCESSDENIED;
+        return false;
+    }
     TItemIdList newItem;
     QWidget* owner = Node != nullptr ? Node->TreeWindow() : nullptr;
-    const bool renamed = SUCCEEDED(
-        ParentFolder->SetNameOf(owner, RelativeIdList.Data(), newName, kRenameFlags, &newItem));
+    const HRESULT answer =
+        ParentFolder->SetNameOf(owner, RelativeIdList.Data(), newName, kRenameFlags, &newItem);
+    if (result != nullptr)
+        *result = answer;
+    const bool renamed = SUCCEEDED(answer);
 
     if (renamed) {
         const int level = GetLevel();

@@ -217,8 +217,10 @@ public:
     /// change notices are delivered and the node's children are reloaded
     /// (and the node expanded again when it was) after the parent re-sorts.
     /// The node's text is set to the display name either way. Whether the
-    /// namespace renamed it.
-    bool Rename(const std::string& newName);
+    /// namespace renamed it; `result`, when given, gets the namespace's
+    /// answer (E_ACCESSDENIED when the folder may not be renamed, E_FAIL when
+    /// its parent folder cannot be had).
+    bool Rename(const std::string& newName, HRESULT* result = nullptr);
 
     /// The order of two sibling nodes by their items (name column); 0 when
     /// either has no item or the comparison fails.

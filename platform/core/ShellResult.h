@@ -17,6 +17,22 @@ constexpr HRESULT E_UNEXPECTED = static_cast<HRESULT>(0x8000FFFF);
 constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000E);
 constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057);
 
+// System error numbers that the namespace answers as results of the
+// operating-system facility.
+constexpr uint32_t ERROR_FILE_NOT_FOUND = 2;
+constexpr uint32_t ERROR_ACCESS_DENIED = 5;
+constexpr uint32_t ERROR_INVALID_NAME = 123;
+constexpr uint32_t ERROR_ALREADY_EXISTS = 183;
+constexpr uint32_t ERROR_FILENAME_EXCED_RANGE = 206;
+
+/// The failure code of a system error number (S_OK for none).
+constexpr HRESULT HRESULT_FROM_WIN32(uint32_t error)
+{
+    return error == 0 ? S_OK : static_cast<HRESULT>((error & 0xFFFF) | 0x80070000u);
+}
+
+constexpr HRESULT E_ACCESSDENIED = HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
+
 constexpr bool SUCCEEDED(HRESULT result)
 {
     return result >= 0;

@@ -249,6 +249,30 @@ QByteArray FileUrlOfPath(const std::string& path)
     return QByteArrayLiteral("file://") + bytes.toPercentEncoding("/");
 }
 
+// The longest name an entry may have, in bytes, on the file systems here.
+constexpr size_t kMaxEntryNameBytes = 255;
+
+/// The answer of a rename that failed with `error`, so that the caller can
+/// tell the user why.
+HRESULT RenameFailure(int error)
+{
+    switch (error) {
+    case EEXIST:
+    case ENOTEMPTY:
+        return HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return E_ACCESSDENIED;
+    case ENOENT:
+        return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    case ENAMETOOLONG:
+        return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+    default:
+        return E_FAIL;
+    }
+}
+
 } // namespace
 
 std::optional<TNsItem> ReadNsEntry(int directoryFd, const char* name)
@@ -669,7 +693,9 @@ HRESULT TFsFolder::SetNameOf(QWidget*, TItemIdPosition item, const std::string& 
                              TItemIdList* newItem)
 {
     if (!IsValidNsItemName(TNsItemKind::Entry, newName))
-        return E_INVALIDARG;
+        return HRESULT_FROM_WIN32(ERROR_INVALID_NAME);
+    if (newName.size() > kMaxEntryNameBytes)
+        return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
     return InItemFolder(item, [&](TFsFolder& folder, TNsItem& entry) {
         return folder.RenameEntry(entry, newName, newItem);
     });
@@ -680,22 +706,23 @@ HRESULT TFsFolder::RenameEntry(const TNsItem& entry, const std::string& newName,
 {
     TUniqueFd directory(open(directory_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!directory.IsOpen())
-        return E_FAIL;
+        return RenameFailure(errno);
     if (newName != entry.Name) {
         if (renameat2(directory.Get(), entry.Name.c_str(), directory.Get(), newName.c_str(),
                       RENAME_NOREPLACE) != 0) {
             if (errno != EINVAL && errno != ENOSYS)
-                return E_FAIL;
+                return RenameFailure(errno);
             // The file system cannot refuse to replace by itself (some
             // network and user-space ones): look first. Another process may
             // still slip a file in between, which is the best it allows.
             struct stat status;
-            if (fstatat(directory.Get(), newName.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 ||
-                errno != ENOENT)
-                return E_FAIL;
+            if (fstatat(directory.Get(), newName.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0)
+                return RenameFailure(EEXIST);
+            if (errno != ENOENT)
+                return RenameFailure(errno);
             if (renameat(directory.Get(), entry.Name.c_str(), directory.Get(), newName.c_str()) !=
                 0)
-                return E_FAIL;
+                return RenameFailure(errno);
         }
     }
     if (newItem) {

@@ -301,7 +301,9 @@ TEST_F(ShellDataItemTest, FailedRenameKeepsListsAndStillSetsText)
     node.Item = ItemOf("コンピューター/C/Music");
     node.Item->AttachNode(&node);
     const Bytes before = BytesOf(node.Item->AbsoluteIdList.Data());
-    EXPECT_FALSE(node.Item->Rename("Songs"));
+    HRESULT result = S_OK;
+    EXPECT_FALSE(node.Item->Rename("Songs", &result));
+    EXPECT_EQ(result, E_FAIL);
     EXPECT_EQ(BytesOf(node.Item->AbsoluteIdList.Data()), before);
     EXPECT_EQ(node.Texts, std::vector<std::string>{"Music"});
     EXPECT_EQ(node.Deletions + node.Fills + shell.Counters().FlushChangeNotices, 0);
@@ -310,8 +312,13 @@ TEST_F(ShellDataItemTest, FailedRenameKeepsListsAndStillSetsText)
     TRecordingNode video;
     video.Item = ItemOf("コンピューター/C/Video");
     shell.Counters().Reset();
-    EXPECT_FALSE(video.Item->Rename("x"));
+    EXPECT_FALSE(video.Item->Rename("x", &result));
+    EXPECT_EQ(result, E_ACCESSDENIED);
     EXPECT_EQ(shell.Counters().SetNameOf, 0);
+    Node("コンピューター/C/Music").Options.FailBind = true;
+    Node("コンピューター/C/Music/odd").Options.Attributes |= SFGAO_CANRENAME;
+    EXPECT_FALSE(ItemOf("コンピューター/C/Music/odd")->Rename("x", &result));
+    EXPECT_EQ(result, E_FAIL);
 }
 
 TEST_F(ShellDataItemTest, CompareFolderNodes)

@@ -421,7 +421,7 @@ public:
         if (node->Options.FailRename)
             return E_FAIL;
         if (TFakeNode* sibling = node_->Child(newName); sibling != nullptr && sibling != node)
-            return E_FAIL;
+            return HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
         state_->Rename(*node, newName);
         if (newItem != nullptr)
             *newItem = node->RelativeIdList();

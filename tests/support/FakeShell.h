@@ -200,7 +200,8 @@ struct TFakeShellCounters
 ///   kShellIdListFormat and, when every item has a path, kFileDropFormat.
 /// - GetDisplayNameOf: the name; with SHGDN_FORPARSING the Path when there
 ///   is one (the name with SHGDN_INFOLDER).
-/// - SetNameOf: renames a child (E_FAIL when a sibling has the name), gives
+/// - SetNameOf: renames a child (HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)
+///   when a sibling has the name; E_FAIL with FailRename), gives
 ///   it a new id and, when it has a path, a new path (and its subtree).
 /// - GetDataFromIDList: find data of SFGAO_FILESYSTEM nodes.
 ///

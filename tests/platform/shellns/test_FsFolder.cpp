@@ -15,6 +15,7 @@
 #include <set>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -488,6 +489,7 @@ TEST_F(FsFolderTest, RenameNeedsAWritableParent)
     const uint32_t attributes =
         AttributesOf(folder, song, SFGAO_CANRENAME | SFGAO_CANDELETE | SFGAO_CANMOVE);
     EXPECT_EQ(attributes & (SFGAO_CANRENAME | SFGAO_CANDELETE | SFGAO_CANMOVE), 0u);
+    EXPECT_EQ(folder.SetNameOf(nullptr, song.Data(), "new", 0, nullptr), E_ACCESSDENIED);
 }
 
 TEST_F(FsFolderTest, SetNameOfRenamesAndAnswersTheNewItem)
@@ -511,20 +513,29 @@ TEST_F(FsFolderTest, SetNameOfNeverReplacesAnExistingEntry)
     MakeFile(dir.File("second"), "two");
     TFsFolder folder(dir.Path(), false);
     const TItemIdList item = ItemOf(dir.File("first"));
-    EXPECT_TRUE(FAILED(folder.SetNameOf(nullptr, item.Data(), "second", 0, nullptr)));
-    EXPECT_TRUE(FAILED(folder.SetNameOf(nullptr, item.Data(), "sub", 0, nullptr)));
+    for (const char* taken : {"second", "sub"})
+        EXPECT_EQ(folder.SetNameOf(nullptr, item.Data(), taken, 0, nullptr),
+                  HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS));
     EXPECT_EQ(ReadFileBytes(dir.File("first")), "one");
     EXPECT_EQ(ReadFileBytes(dir.File("second")), "two");
 }
 
-TEST_F(FsFolderTest, SetNameOfRefusesInvalidNames)
+TEST_F(FsFolderTest, SetNameOfAnswersWhyItRefusesAndKeepsNamesByteForByte)
 {
     TFsFolder folder(dir.Path(), false);
-    const TItemIdList item = ItemOf(dir.File("a.txt"));
+    const TItemIdList item = ItemOf(dir.File("a.txt")), gone = ItemOf(dir.File(".hidden"));
+    Check(unlink(dir.File(".hidden").c_str()) == 0, "unlink");
     for (const std::string& name : {std::string(), std::string("."), std::string(".."),
                                     std::string("x/y"), std::string("x\0y", 3)})
-        EXPECT_EQ(folder.SetNameOf(nullptr, item.Data(), name, 0, nullptr), E_INVALIDARG) << name;
-    EXPECT_TRUE(FileExists(dir.File("a.txt")));
+        EXPECT_EQ(folder.SetNameOf(nullptr, item.Data(), name, 0, nullptr),
+                  HRESULT_FROM_WIN32(ERROR_INVALID_NAME));
+    const std::tuple<const TItemIdList&, std::string, HRESULT> cases[] = {
+        {item, std::string(256, 'n'), HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE)},
+        {gone, "new", HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)},
+        {item, "\xff\xfe\x80.txt", S_OK}}; // not UTF-8
+    for (const auto& [list, name, result] : cases)
+        EXPECT_EQ(folder.SetNameOf(nullptr, list.Data(), name, 0, nullptr), result) << name;
+    EXPECT_EQ(ReadFileBytes(dir.File("\xff\xfe\x80.txt")), "x");
 }
 
 TEST_F(FsFolderTest, ParseDisplayNameWalksComponents)
