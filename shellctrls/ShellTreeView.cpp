@@ -158,14 +158,6 @@ bool VolumeReadable(const std::string& path)
     return access(path.c_str(), R_OK | X_OK) == 0;
 }
 
-// TEMP until the result codes land
-constexpr HRESULT HRESULT_FROM_WIN32(int e)
-{
-    return static_cast<HRESULT>(0x80070000u | unsigned(e));
-}
-constexpr int ERROR_INVALID_NAME = 123, ERROR_FILENAME_EXCED_RANGE = 206,
-              ERROR_ALREADY_EXISTS = 183, ERROR_FILE_NOT_FOUND = 2;
-constexpr HRESULT E_ACCESSDENIED = HRESULT_FROM_WIN32(5);
 /// Why a rename failed, in the words of the message box.
 QString RenameErrorText(HRESULT result, const QString& name)
 {
@@ -1245,7 +1237,7 @@ void TShellTreeView::Edit(TShellTreeNode* node, std::string text)
         ShellListView_->StopWatching();
     TShellFolderItem* item = node->FolderItem();
     HRESULT result = S_OK;
-    if ((result = E_FAIL, item->Rename(text))) { // TEMP
+    if (item->Rename(text, &result)) {
         if (ShellComboBox_ != nullptr) {
             if (item->GetLevel() == 1)
                 ShellComboBox_->RebuildItems();
