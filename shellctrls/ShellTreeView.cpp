@@ -869,12 +869,13 @@ void TShellTreeView::UpdateWatchedDirectories()
     // A watch on a mount that may stall would look into it from the UI
     // thread; those folders go unwatched.
     const std::vector<TMount> mounts = ReadMounts();
+    TLinkAnswers links; // siblings share their ancestors' link reads
     std::vector<std::string> directories;
     for (TShellTreeNode* node = Root(); node != nullptr; node = NextVisible(node)) {
         if (!node->HasItem())
             continue;
         std::string path = node->FolderItem()->GetPath();
-        if (!path.empty() && !PathMayStall(mounts, path))
+        if (!path.empty() && !PathMayStall(mounts, path, &links))
             directories.push_back(std::move(path));
     }
     DirWatcher_->SetDirectories(&directories);

@@ -12,7 +12,13 @@ void TUniqueFd::Reset(int fd)
     fd_ = fd;
 }
 
-TDirectoryReader::TDirectoryReader(const std::string& path) : TDirectoryReader(AT_FDCWD, path) {}
+TDirectoryReader::TDirectoryReader(const std::string& path)
+{
+    // opendir opens with O_DIRECTORY (no FIFO or device can be opened) and
+    // sets no flags afterwards, which saves fdopendir's checks on every
+    // folder a tree looks into.
+    dir_ = ::opendir(path.c_str());
+}
 
 TDirectoryReader::TDirectoryReader(int directoryFd, const std::string& name, int flags)
 {

@@ -203,7 +203,28 @@ const TMount* MountOfPath(const std::vector<TMount>& mounts, const std::string& 
     return best;
 }
 
-bool PathMayStall(const std::vector<TMount>& mounts, const std::string& path)
+namespace {
+
+/// The target of a link; none for a path that is no link (or unreadable).
+std::optional<std::string> ReadLink(const std::string& path, TLinkAnswers* links)
+{
+    if (links != nullptr) {
+        if (const auto known = links->find(path); known != links->end())
+            return known->second;
+    }
+    std::optional<std::string> target;
+    char buffer[PATH_MAX];
+    const ssize_t length = readlink(path.c_str(), buffer, sizeof buffer);
+    if (length > 0 && static_cast<size_t>(length) < sizeof buffer)
+        target.emplace(buffer, static_cast<size_t>(length));
+    if (links != nullptr)
+        links->emplace(path, target);
+    return target;
+}
+
+} // namespace
+
+bool PathMayStall(const std::vector<TMount>& mounts, const std::string& path, TLinkAnswers* links)
 {
     if (!path.starts_with('/'))
         return false;
@@ -224,7 +245,7 @@ bool PathMayStall(const std::vector<TMount>& mounts, const std::string& path)
 
     // The kernel's own bound; past it the rest is taken as written.
     constexpr int kMaxLinks = 40;
-    int links = 0;
+    int followed = 0;
     std::string resolved = "/";
     while (!pending.empty()) {
         const std::string component = std::move(pending.back());
@@ -243,17 +264,17 @@ bool PathMayStall(const std::vector<TMount>& mounts, const std::string& path)
         // Asking a stalled server whether this is a link would stall too.
         if (mount->MayStall())
             return true;
-        char target[PATH_MAX];
-        const ssize_t length =
-            links < kMaxLinks ? readlink(candidate.c_str(), target, sizeof target) : -1;
-        if (length <= 0 || static_cast<size_t>(length) >= sizeof target) {
+        std::optional<std::string> target;
+        if (followed < kMaxLinks)
+            target = ReadLink(candidate, links);
+        if (!target) {
             resolved = std::move(candidate);
             continue;
         }
-        ++links;
-        if (target[0] == '/')
+        ++followed;
+        if (target->front() == '/')
             resolved = "/";
-        pushComponents({target, static_cast<size_t>(length)});
+        pushComponents(*target);
     }
     const TMount* mount = MountOfPath(mounts, resolved);
     return mount && mount->MayStall();

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // The mounted file systems, as the computer folder shows them as drives and
@@ -69,7 +71,13 @@ const TMount* MountOfPath(const std::vector<TMount>& mounts, const std::string& 
 /// where the component lies on a mount that cannot stall, so a stalled
 /// server is never asked; no path is examined for its device. A relative
 /// path, or one that no mount holds, does not stall.
-bool PathMayStall(const std::vector<TMount>& mounts, const std::string& path);
+/// `links`, when given, keeps what each link read answered (the target, or
+/// none for a component that is no link), so that a caller asking about
+/// many paths below one folder reads each component once. Keep it only for
+/// a batch of questions asked together.
+using TLinkAnswers = std::unordered_map<std::string, std::optional<std::string>>;
+bool PathMayStall(const std::vector<TMount>& mounts, const std::string& path,
+                  TLinkAnswers* links = nullptr);
 
 /// Decodes the "\xHH" escapes of udev link names ("My\x20Disk").
 std::string DecodeUdevName(const std::string& name);

@@ -173,12 +173,12 @@ std::optional<TNsItem> UnexaminedEntry(int directoryFd, const dirent& entry)
 class TFsEnumerator : public IEnumIDList
 {
 public:
-    /// `mayStallAt`, when given, answers for the entries that may lead
+    /// `mayStall`, when given, answers for the entries that may lead
     /// elsewhere (folders and links).
+    using TEntryAnswer = std::function<bool(const dirent& entry)>;
     TFsEnumerator(std::unique_ptr<TDirectoryReader> directory, uint32_t flags,
-                  std::string path = {}, TStallAnswer mayStallAt = {})
-        : directory_(std::move(directory)), flags_(flags), path_(std::move(path)),
-          mayStallAt_(std::move(mayStallAt))
+                  TEntryAnswer mayStall = {})
+        : directory_(std::move(directory)), flags_(flags), mayStall_(std::move(mayStall))
     {
     }
 
@@ -201,7 +201,7 @@ public:
             const bool mayLeadElsewhere =
                 entry->d_type == DT_DIR || entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN;
             std::optional<TNsItem> found =
-                mayLeadElsewhere && mayStallAt_ && mayStallAt_(JoinPath(path_, entry->d_name))
+                mayLeadElsewhere && mayStall_ && mayStall_(*entry)
                     ? UnexaminedEntry(fd, *entry)
                     : ReadEntryAt(fd, entry->d_name, entry->d_name, entry->d_type);
             if (!found) // gone since the listing, or not ours to examine
@@ -223,8 +223,7 @@ public:
 private:
     std::unique_ptr<TDirectoryReader> directory_;
     uint32_t flags_;
-    std::string path_;
-    TStallAnswer mayStallAt_;
+    TEntryAnswer mayStall_;
 };
 
 class TFsExtractIcon : public IExtractIcon
@@ -457,8 +456,10 @@ uint32_t NsEntryAttributes(const std::string& directory, const TNsItem& item, ui
     return attributes;
 }
 
-TFsFolder::TFsFolder(std::string directory, bool mayStall, TStallAnswer mayStallAt)
-    : directory_(std::move(directory)), mayStall_(mayStall), mayStallAt_(std::move(mayStallAt))
+TFsFolder::TFsFolder(std::string directory, bool mayStall, TStallAnswer mayStallAt,
+                     TStallAnswer mountMayStallAt)
+    : directory_(std::move(directory)), mayStall_(mayStall), mayStallAt_(std::move(mayStallAt)),
+      mountMayStallAt_(std::move(mountMayStallAt))
 {
 }
 
@@ -468,7 +469,32 @@ bool TFsFolder::EntryMayStall(const TNsItem& item) const
     // anything else lies on this folder's mount.
     if (mayStall_ || !mayStallAt_ || (!item.IsFolder() && (item.Flags & kNsFlagLink) == 0))
         return mayStall_;
-    return mayStallAt_(JoinPath(directory_, item.Name));
+    return NameMayStall(item.Name, (item.Flags & kNsFlagLink) != 0);
+}
+
+bool TFsFolder::NameMayStall(const std::string& name, bool mayBeLink) const
+{
+    // A sub-folder that is no link lies on this folder's mount unless one is
+    // mounted on it.
+    if (!mayBeLink) {
+        if (const std::string* resolved = ResolvedDirectory())
+            return mountMayStallAt_(JoinPath(*resolved, name));
+    }
+    return mayStallAt_(JoinPath(directory_, name));
+}
+
+const std::string* TFsFolder::ResolvedDirectory() const
+{
+    if (mayStall_ || !mayStallAt_ || !mountMayStallAt_)
+        return nullptr;
+    // The folder's own path reached no mount that may stall (else mayStall_),
+    // so resolving it cannot stall either.
+    if (!resolvedDirectory_) {
+        char* resolved = realpath(directory_.c_str(), nullptr);
+        resolvedDirectory_ = resolved != nullptr ? std::string(resolved) : std::string();
+        free(resolved);
+    }
+    return resolvedDirectory_->empty() ? nullptr : &*resolvedDirectory_;
 }
 
 std::shared_ptr<TFsFolder> TFsFolder::BindEntries(TItemIdPosition list, size_t count) const
@@ -476,16 +502,35 @@ std::shared_ptr<TFsFolder> TFsFolder::BindEntries(TItemIdPosition list, size_t c
     if (!list || count == 0)
         return nullptr;
     std::string path = directory_;
+    // Followed through sub-folders that are no links, the resolved path only
+    // needs the mount table; a link sends the answer to the full walk.
+    const std::string* resolvedStart = mayStall_ ? nullptr : ResolvedDirectory();
+    std::optional<std::string> resolved;
+    if (resolvedStart != nullptr)
+        resolved = *resolvedStart;
+    bool mayStall = mayStall_;
     TItemIdPosition position = list;
     for (size_t i = 0; i < count; ++i) {
         std::optional<TNsItem> item = DecodeEntry(position);
         if (!item || !item->IsFolder())
             return nullptr;
         path = JoinPath(path, item->Name);
+        if (resolved && !mayStall) {
+            if ((item->Flags & kNsFlagLink) != 0) {
+                resolved.reset();
+            } else {
+                resolved = JoinPath(*resolved, item->Name);
+                mayStall = mountMayStallAt_(*resolved);
+            }
+        }
         position = NextItemId(position);
     }
-    const bool mayStall = mayStall_ || (mayStallAt_ && mayStallAt_(path));
-    auto folder = std::make_shared<TFsFolder>(std::move(path), mayStall, mayStallAt_);
+    if (!mayStall && !resolved)
+        mayStall = mayStallAt_ && mayStallAt_(path);
+    auto folder =
+        std::make_shared<TFsFolder>(std::move(path), mayStall, mayStallAt_, mountMayStallAt_);
+    if (resolved && !mayStall)
+        folder->resolvedDirectory_ = std::move(*resolved);
     if (absoluteIdList_)
         folder->SetAbsoluteIdList(JoinItemIdBytes(absoluteIdList_.Data(),
                                                   ItemIdBytesSize(absoluteIdList_.Data()), list,
@@ -543,8 +588,10 @@ HRESULT TFsFolder::EnumObjects(QWidget* /*owner*/, uint32_t flags,
     if (mayStall_ || !mayStallAt_)
         children = std::make_shared<TFsEnumerator>(std::move(directory), flags);
     else
-        children =
-            std::make_shared<TFsEnumerator>(std::move(directory), flags, directory_, mayStallAt_);
+        children = std::make_shared<TFsEnumerator>(
+            std::move(directory), flags, [self = shared_from_this()](const dirent& entry) {
+                return self->NameMayStall(entry.d_name, entry.d_type != DT_DIR);
+            });
     return S_OK;
 }
 
@@ -612,7 +659,12 @@ HRESULT TFsFolder::GetAttributesOf(std::span<const TItemIdPosition> items, uint3
     uint32_t common = UINT32_MAX;
     for (TItemIdPosition position : items) {
         const HRESULT result = InItemFolder(position, [&](TFsFolder& folder, TNsItem& item) {
-            common &= NsEntryAttributes(folder.directory_, item, asked, folder.EntryMayStall(item));
+            // Only looks beyond the listing need the stall answer, which
+            // costs a look at the mount table.
+            const bool looks =
+                (asked & (SFGAO_CANCOPY | SFGAO_DROPTARGET | SFGAO_HASSUBFOLDER)) != 0;
+            common &= NsEntryAttributes(folder.directory_, item, asked,
+                                        looks && folder.EntryMayStall(item));
             return S_OK;
         });
         if (FAILED(result))

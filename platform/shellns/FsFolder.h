@@ -32,8 +32,12 @@ public:
     /// that enumeration did not already give (sub-folders are assumed).
     /// `mayStallAt` answers the same for the folders and entries below, where
     /// a link or a mount point may lead onto such a mount; without it they
-    /// share the folder's answer.
-    TFsFolder(std::string directory, bool mayStall, TStallAnswer mayStallAt = {});
+    /// share the folder's answer. `mountMayStallAt`, when given, answers
+    /// whether a mount that may stall is mounted exactly at a path without
+    /// links: all that a sub-folder that is no link needs, at the cost of no
+    /// link reads.
+    TFsFolder(std::string directory, bool mayStall, TStallAnswer mayStallAt = {},
+              TStallAnswer mountMayStallAt = {});
 
     const std::string& Directory() const { return directory_; }
     bool MayStall() const { return mayStall_; }
@@ -78,10 +82,19 @@ private:
     HRESULT RenameEntry(const TNsItem& entry, const std::string& newName, TItemIdList* newItem);
     /// Whether looking at an entry of this folder may stall.
     bool EntryMayStall(const TNsItem& item) const;
+    /// The same for a name of this folder that is a folder, or may be a link.
+    bool NameMayStall(const std::string& name, bool mayBeLink) const;
+    /// The directory with its links resolved; null when the folder may stall,
+    /// has no mount answers or the path cannot be resolved.
+    const std::string* ResolvedDirectory() const;
 
     std::string directory_;
     bool mayStall_;
     TStallAnswer mayStallAt_;
+    TStallAnswer mountMayStallAt_;
+    /// The directory with its links resolved, found on first use; empty
+    /// when it could not be.
+    mutable std::optional<std::string> resolvedDirectory_;
     TItemIdList absoluteIdList_;
 };
 

@@ -16,9 +16,11 @@
 
 #include <cstdlib>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <poll.h>
 #include <sstream>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace {
@@ -91,6 +93,8 @@ bool TableChanged(const TMountCache& cache, const std::string& path)
         pollfd marked = {cache.Table.Get(), POLLPRI, 0};
         if (poll(&marked, 1, 0) > 0 && (marked.revents & (POLLPRI | POLLERR)) != 0)
             return true;
+        if (cache.Marks)
+            return false;
     }
     return TableStamp(path) != cache.Stamp;
 }
@@ -132,6 +136,15 @@ bool TNsEnvironment::MayStallAt(const std::string& path) const
     return PathMayStall(KeptMounts(), path);
 }
 
+bool TNsEnvironment::MountMayStallAt(const std::string& path) const
+{
+    for (const TMount& mount : KeptMounts()) {
+        if (mount.MountPoint == path)
+            return mount.MayStall();
+    }
+    return false;
+}
+
 const std::vector<TMount>& TNsEnvironment::KeptMounts() const
 {
     AssertNamespaceThread();
@@ -140,6 +153,9 @@ const std::vector<TMount>& TNsEnvironment::KeptMounts() const
         return *cache.Mounts;
     // Opened before the read, so that a change during the read marks it.
     cache.Table.Reset(open(Sources.MountTable.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct statfs fileSystem;
+    cache.Marks = cache.Table && fstatfs(cache.Table.Get(), &fileSystem) == 0 &&
+                  fileSystem.f_type == PROC_SUPER_MAGIC;
     cache.Stamp = TableStamp(Sources.MountTable);
     cache.Mounts = ReadMounts(Sources);
     return *cache.Mounts;

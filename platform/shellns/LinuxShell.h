@@ -33,6 +33,8 @@ struct TMountCache
     /// Inode, size and change times of the table when it was read, for a
     /// table that is a plain file and so marks nothing.
     std::array<int64_t, 5> Stamp{};
+    /// Whether the open table is the kernel's, whose mark says it all.
+    bool Marks = false;
 };
 
 /// Where the desktop finds its sources. Read from the process environment
@@ -61,6 +63,9 @@ struct TNsEnvironment
     std::vector<TMount> Mounts() const;
     /// PathMayStall of `path` over the kept table.
     bool MayStallAt(const std::string& path) const;
+    /// Whether a mount that may stall is mounted exactly at `path`, taken
+    /// as written (no link is read).
+    bool MountMayStallAt(const std::string& path) const;
     /// Drops the kept table; the next call reads it afresh.
     void ForgetMounts() const { Cache->Mounts.reset(); }
 

@@ -83,7 +83,8 @@ std::shared_ptr<IShellFolder> MakeFsFolder(const std::shared_ptr<const TNsEnviro
 {
     auto folder = std::make_shared<TFsFolder>(
         directory, environment->MayStallAt(directory),
-        [environment](const std::string& path) { return environment->MayStallAt(path); });
+        [environment](const std::string& path) { return environment->MayStallAt(path); },
+        [environment](const std::string& path) { return environment->MountMayStallAt(path); });
     if (TItemIdList list = EncodeNsItems(absolute))
         folder->SetAbsoluteIdList(std::move(list));
     return folder;
