@@ -4,7 +4,8 @@
 //    and a look into each sub-folder up to its first sub-folder (the look the
 //    has-children flag needs);
 //  - RefreshVisible over 200 expanded visible nodes, nothing changed, against
-//    binding and enumerating those 200 folders;
+//    binding and enumerating those 200 folders and asking each other visible
+//    node whether it has sub-folders (the re-attach the tree makes of them);
 //  - SelectPath of a folder 12 levels below "/", none of it loaded, against
 //    the same readdir floor over the folders the tree fills on the way.
 // Each result is the median of a few repetitions, subject and floor taken in
@@ -260,8 +261,26 @@ TResult RefreshExpanded(const std::string& base)
                                                    ? TItemIdList()
                                                    : ShCopyIdList(item->RelativeIdList.Data())});
     }
+    // The design re-attaches every other visible node, which asks whether it
+    // has sub-folders: a look the tree must make, as the expansion floor's.
+    std::vector<TFolderToEnumerate> looks;
+    for (TShellTreeNode* shown = tree->Root(); shown != nullptr; shown = tree->NextVisible(shown)) {
+        if (tree->IsExpanded(shown) || shown->FirstChild() != nullptr || !shown->HasItem())
+            continue;
+        TShellFolderItem* item = shown->FolderItem();
+        item->GetParentFolder();
+        looks.push_back({item->ParentFolder, ShCopyIdList(item->RelativeIdList.Data())});
+    }
+    std::printf("  the floor also asks %zu collapsed nodes whether they have sub-folders\n",
+                looks.size());
     auto enumerateAll = [&] {
         long count = 0;
+        for (const TFolderToEnumerate& look : looks) {
+            const TItemIdPosition list = look.Relative.Data();
+            uint32_t attributes = SFGAO_HASSUBFOLDER;
+            if (look.Parent && SUCCEEDED(look.Parent->GetAttributesOf({&list, 1}, attributes)))
+                count += (attributes & SFGAO_HASSUBFOLDER) != 0 ? 1 : 0;
+        }
         for (const TFolderToEnumerate& entry : folders) {
             std::shared_ptr<IShellFolder> folder = entry.Parent;
             if (entry.Relative && FAILED(entry.Parent->BindToObject(entry.Relative.Data(), folder)))
