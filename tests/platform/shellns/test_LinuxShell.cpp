@@ -23,34 +23,6 @@
 
 namespace {
 
-// Puts an environment variable in place for one scope.
-class TScopedVariable
-{
-public:
-    TScopedVariable(const char* name, const std::string& value) : name_(name)
-    {
-        if (const char* old = std::getenv(name)) {
-            hadOld_ = true;
-            old_ = old;
-        }
-        setenv(name, value.c_str(), 1);
-    }
-    ~TScopedVariable()
-    {
-        if (hadOld_)
-            setenv(name_, old_.c_str(), 1);
-        else
-            unsetenv(name_);
-    }
-    TScopedVariable(const TScopedVariable&) = delete;
-    TScopedVariable& operator=(const TScopedVariable&) = delete;
-
-private:
-    const char* name_;
-    bool hadOld_ = false;
-    std::string old_;
-};
-
 void MakeDirectory(const std::string& path)
 {
     Check(mkdir(path.c_str(), 0755) == 0, path);
@@ -863,6 +835,19 @@ TEST_F(LinuxShell, FoldersThatMayStallAreNotLookedInto)
         ASSERT_EQ(folder->BindToObject(list.Data(), bound), S_OK) << name;
         EXPECT_EQ(dynamic_cast<TFsFolder&>(*bound).MayStall(), mayStall) << name;
         EXPECT_EQ((AttributesOf(*folder, list.Data()) & SFGAO_HASSUBFOLDER) != 0, mayStall) << name;
+    }
+    // Bound from the desktop through many folders at once: past a link onto
+    // the mount, or not.
+    MakeDirectory(dir.File("home/local/deep"));
+    MakeDirectory(dir.File("share/music/album"));
+    std::shared_ptr<IShellFolder> desktop = Desktop();
+    for (const auto& [path, mayStall] : {std::pair<std::string, bool>{home + "/local/deep", false},
+                                         {home + "/Music/album", true}}) {
+        TItemIdList list;
+        ASSERT_EQ(desktop->ParseDisplayName(nullptr, path, list), S_OK) << path;
+        std::shared_ptr<IShellFolder> bound;
+        ASSERT_EQ(desktop->BindToObject(list.Data(), bound), S_OK) << path;
+        EXPECT_EQ(dynamic_cast<TFsFolder&>(*bound).MayStall(), mayStall) << path;
     }
 }
 
