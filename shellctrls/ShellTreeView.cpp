@@ -283,8 +283,7 @@ void TShellTreeView::SetIncludeHidden(bool value)
     RefreshVisible();
     if (ShellComboBox_ != nullptr) {
         ShellComboBox_->StoreIncludeHidden(value);
-        ShellComboBox_->RebuildItems();
-        ShellComboBox_->SelectIdList(SelectedIdList());
+        ResyncComboBox();
     }
     if (ShellListView_ != nullptr)
         ShellListView_->SetFileListFolder(SelectedIdList());
@@ -300,9 +299,14 @@ void TShellTreeView::SetShVirtuaItems(TShVirtuaItems value)
     RefreshVisible();
     if (ShellComboBox_ != nullptr) {
         ShellComboBox_->StoreShVirtuaItems(value);
-        ShellComboBox_->RebuildItems();
-        ShellComboBox_->SelectIdList(SelectedIdList());
+        ResyncComboBox();
     }
+}
+
+void TShellTreeView::ResyncComboBox()
+{
+    ShellComboBox_->RebuildItems();
+    ShellComboBox_->SelectIdList(SelectedIdList());
 }
 
 void TShellTreeView::SetCheckboxes(bool value)
@@ -354,8 +358,8 @@ void TShellTreeView::SetShellComboBox(IShellComboBoxLink* combo)
         combo->StoreShVirtuaItems(ShVirtuaItems_);
         combo->StoreIncludeHidden(IncludeHidden_);
         WatchLink(combo->LinkObject());
-        combo->RebuildItems();
-        combo->SelectIdList(SelectedIdList());
+        ShellComboBox_ = combo;
+        ResyncComboBox();
     } else if (ShellComboBox_ != nullptr) {
         ShellComboBox_->LinkShellTreeView(nullptr);
     }

@@ -223,6 +223,8 @@ private:
     bool OnItemLabel(const QModelIndex& index, QPoint point) const;
     bool OnExpandButton(const QModelIndex& index, QPoint point) const;
     void RebuildComboAndRefresh();
+    /// Has the linked combo box rebuild its entries and show the selection.
+    void ResyncComboBox();
 
     TShellTreeModel* model_;
     bool IncludeHidden_ = true;
