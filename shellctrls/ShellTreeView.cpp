@@ -5,6 +5,7 @@
 #include "platform/mounts/Mounts.h"
 #include "shell/DeviceChangeData.h"
 #include "shell/ShellNotify.h"
+#include "shellctrls/WaitCursor.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -579,6 +580,9 @@ void TShellTreeView::FillChildren(TShellTreeNode* node)
     if (!folder)
         return;
 
+    // A folder on a slow or stalled server holds the window for as long as
+    // its listing takes.
+    const TWaitCursor busy;
     std::vector<std::unique_ptr<TShellFolderItem>> list;
     TShellTreeNode* child = node->FirstChild();
     const int count = EnumChildFolders(folder, item, list);
