@@ -412,6 +412,19 @@ TEST_F(ShellTreeViewInput, RenameRefusalsNameTheirReason)
     EXPECT_EQ(tree->SelectedPath(), dir.File("t/新しい名前"));
 }
 
+TEST_F(ShellTreeViewInput, EditingKeepsTheBytesOfANameThatIsNotUtf8)
+{
+    Mkdir(dir.File("t/\xff\xfe"));
+    tree->RefreshVisible();
+    TShellTreeNode* odd = base->Child(base->ChildCount() - 1);
+    tree->EditText(odd);
+    QLineEdit* editor = OpenEditor();
+    ASSERT_NE(editor, nullptr);
+    editor->setText(editor->text() + QStringLiteral("曲"));
+    QTest::keyClick(editor, Qt::Key_Return);
+    EXPECT_TRUE(WaitUntil([&] { return FileExists(dir.File("t/\xff\xfe曲")); }));
+}
+
 TEST_F(ShellTreeViewInput, RootAndUnrenameableFoldersAreNotEdited)
 {
     tree->EditText(tree->Root());
