@@ -7,6 +7,8 @@
 #include <optional>
 #include <span>
 #include <sys/stat.h>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 namespace {
@@ -104,8 +106,9 @@ void TShDirWatcher::SetDirectories(const std::vector<std::string>* directories)
         } else {
             directories_.clear();
         }
+        // Counted with the list, so that a rebuild knows which list it read.
+        ++listChangedCount_;
     }
-    ++listChangedCount_;
     listChangedEvent_.Set();
 }
 
@@ -142,20 +145,40 @@ std::vector<std::string> TShDirWatcher::Directories() const
 // FindFirst fails (ENOSPC) and the directory is simply dropped, as any
 // directory that cannot be watched is.
 void TShDirWatcher::Rebuild(TInotify& inotify,
-                            std::vector<std::unique_ptr<TChangeNotification>>& notifications)
+                            std::vector<std::unique_ptr<TChangeNotification>>& notifications,
+                            std::vector<std::string>& watched)
 {
-    notifications.clear();
-    std::lock_guard guard(lock_);
-    notifications.resize(directories_.size());
-    // From the last to the first, so that dropping one keeps the indexes of
-    // those still to come.
-    for (size_t i = directories_.size(); i-- > 0;) {
-        notifications[i] = TChangeNotification::FindFirst(inotify, directories_[i], notifyFilter_);
-        if (!notifications[i]) {
-            notifications.erase(notifications.begin() + static_cast<std::ptrdiff_t>(i));
-            directories_.erase(directories_.begin() + static_cast<std::ptrdiff_t>(i));
-        }
+    // A directory in both lists keeps its watch, so that a change in it
+    // while the list is replaced is not lost (a pending one stays signalled).
+    std::unordered_map<std::string, std::unique_ptr<TChangeNotification>> kept;
+    for (size_t i = 0; i < notifications.size(); ++i) {
+        if (notifications[i] && !notifications[i]->Gone())
+            kept.emplace(std::move(watched[i]), std::move(notifications[i]));
     }
+    notifications.clear();
+    watched.clear();
+    std::lock_guard guard(lock_);
+    // Those that go are removed first: a kernel watch is shared by every
+    // path of one directory, and removing it later would end a new one.
+    const std::unordered_set<std::string> wanted(directories_.begin(), directories_.end());
+    std::erase_if(kept, [&wanted](const auto& entry) { return !wanted.contains(entry.first); });
+    std::vector<std::string> listed;
+    for (std::string& directory : directories_) {
+        std::unique_ptr<TChangeNotification> notification;
+        if (auto found = kept.find(directory); found != kept.end())
+            notification = std::move(found->second);
+        else
+            notification = TChangeNotification::FindFirst(inotify, directory, notifyFilter_);
+        // One that cannot be watched (gone, or past the watch limit) leaves
+        // the list.
+        if (!notification)
+            continue;
+        notifications.push_back(std::move(notification));
+        watched.push_back(directory);
+        listed.push_back(std::move(directory));
+    }
+    directories_ = std::move(listed);
+    builtListCount_ = listChangedCount_.load();
     ++rebuildCount_;
 }
 
@@ -167,9 +190,10 @@ void TShDirWatcher::Execute()
         throw TSystemCallError("inotify_init1 failed");
 
     std::vector<std::unique_ptr<TChangeNotification>> notifications;
+    std::vector<std::string> watched; // the directory of each notification
     std::vector<TWaitable*> slots;
     const auto rebuild = [&] {
-        Rebuild(inotify, notifications);
+        Rebuild(inotify, notifications, watched);
         slots = {&TerminateEvent(), &deviceEvent_, &listChangedEvent_};
         for (const auto& notification : notifications)
             slots.push_back(notification.get());

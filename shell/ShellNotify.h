@@ -74,6 +74,9 @@ public:
     /// How often the thread has (re)built its notifications, the first
     /// build included.
     int RebuildCount() const { return rebuildCount_.load(); }
+    /// Whether the thread watches the list last handed to it (as far as it
+    /// could be watched). Any thread.
+    bool WatchesLastList() const { return builtListCount_.load() == listChangedCount_.load(); }
 
 protected:
     void Execute() override;
@@ -87,7 +90,8 @@ private:
         Leave
     };
     void Rebuild(TInotify& inotify,
-                 std::vector<std::unique_ptr<TChangeNotification>>& notifications);
+                 std::vector<std::unique_ptr<TChangeNotification>>& notifications,
+                 std::vector<std::string>& watched);
     TAfterWait SettleDevice();
     void ReportChange();
 
@@ -101,6 +105,7 @@ private:
     TChangeHandler changeHandler_;               // UI thread only
     std::atomic<int> listChangedCount_{0};
     std::atomic<int> rebuildCount_{0};
+    std::atomic<int> builtListCount_{0};
 };
 
 /// Watches one directory (not its sub-directories) and reports it after

@@ -224,7 +224,10 @@ TEST_F(ShellTreeView, EveryShownFolderIsWatchedAndNewFoldersAppear)
     MakeTree();
     TShellTreeNode* node = Open(base);
     ASSERT_EQ(node->ChildCount(), 300);
-    ASSERT_TRUE(WaitUntil([&] { return tree->DirWatcher()->Directories().size() >= 300; }));
+    ASSERT_TRUE(WaitUntil([&] {
+        return tree->DirWatcher()->Directories().size() >= 300 &&
+               tree->DirWatcher()->WatchesLastList();
+    }));
     const std::vector<std::string> watched = tree->DirWatcher()->Directories();
     const std::set<std::string> set(watched.begin(), watched.end());
     for (int i = 0; i < 300; ++i)
