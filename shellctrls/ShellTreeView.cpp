@@ -5,13 +5,13 @@
 #include "platform/mounts/Mounts.h"
 #include "shell/DeviceChangeData.h"
 #include "shell/ShellNotify.h"
+#include "shellctrls/ShellCtrlMessages.h"
 #include "shellctrls/WaitCursor.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QMenu>
-#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
@@ -157,29 +157,6 @@ bool VolumeReadable(const std::string& path)
     if (mount->MayStall())
         return true; // not probed: the look itself could stall
     return access(path.c_str(), R_OK | X_OK) == 0;
-}
-
-/// Why a rename failed, in the words of the message box.
-QString RenameErrorText(HRESULT result, const QString& name)
-{
-    switch (result) {
-    case HRESULT_FROM_WIN32(ERROR_INVALID_NAME):
-        return QStringLiteral("その名前は付けられません。\n"
-                              "名前を空にしたり「.」や「..」にしたりはできず、"
-                              "「/」も使えません。");
-    case HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE):
-        return QStringLiteral("名前が長すぎます。255 バイト以内の名前にしてください。");
-    case HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS):
-        return QStringLiteral("「%1」という名前のファイルまたはフォルダが既にあります。\n"
-                              "別の名前を指定してください。")
-            .arg(name);
-    case E_ACCESSDENIED:
-        return QStringLiteral("このフォルダの名前を変更する権限がありません。");
-    case HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND):
-        return QStringLiteral("フォルダが見つかりません。移動または削除された可能性があります。");
-    default:
-        return QStringLiteral("「%1」に名前を変更できませんでした。").arg(name);
-    }
 }
 
 } // namespace
@@ -1263,10 +1240,5 @@ void TShellTreeView::Edit(TShellTreeNode* node, std::string text)
 
 void TShellTreeView::ShowRenameError(HRESULT result, const std::string& name)
 {
-    auto* box =
-        new QMessageBox(QMessageBox::Warning, QStringLiteral("名前の変更"),
-                        RenameErrorText(result, PathToQString(name)), QMessageBox::Ok, window());
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::WindowModal);
-    box->open();
+    ShowRenameFailure(window(), result, name);
 }
