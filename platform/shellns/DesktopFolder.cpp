@@ -159,6 +159,17 @@ int TDesktopFolder::CompareChildren(int column, const TNsItem& first, const TNsI
     return 0;
 }
 
+bool TDesktopFolder::ChildSortKey(int column, TNsItem item, TSortKey& key)
+{
+    // A special's rank is its own, and entries of one directory differ in
+    // what their key already holds, so identity adds nothing.
+    const char rank = static_cast<char>(DesktopRank(item.Kind));
+    if (item.Kind == TNsItemKind::Entry)
+        key = NsEntrySortKey(column & 0xFFFF, std::move(item));
+    key.Leading.insert(key.Leading.begin(), rank);
+    return true;
+}
+
 HRESULT TDesktopFolder::ChildAttributes(const TNsItem& item, TItemIdPosition position,
                                         uint32_t asked, uint32_t& attributes)
 {

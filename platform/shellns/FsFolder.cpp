@@ -99,6 +99,12 @@ template <typename T> int Order(T first, T second)
     return first < second ? -1 : (second < first ? 1 : 0);
 }
 
+template <typename T> void AppendBigEndian(std::string& out, T value)
+{
+    for (int shift = 8 * (static_cast<int>(sizeof(T)) - 1); shift >= 0; shift -= 8)
+        out.push_back(static_cast<char>(static_cast<uint8_t>(value >> shift)));
+}
+
 bool IsCLocaleName(const char* name)
 {
     if (name == nullptr || *name == '\0')
@@ -327,21 +333,26 @@ QCollatorSortKey TNsNameCollation::KeyOf(std::string_view name)
     // key is the expensive part, so it is made once per name. The bound
     // keeps a long session from holding every name it ever saw.
     constexpr size_t kMaxKeys = 200'000;
-    std::string bytes(name);
-    auto found = keys_.find(bytes);
+    auto found = keys_.find(name);
     if (found != keys_.end())
         return found->second;
     if (keys_.size() >= kMaxKeys)
         keys_.clear();
     QCollatorSortKey key =
         collator_.sortKey(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
-    return keys_.emplace(std::move(bytes), std::move(key)).first->second;
+    return keys_.emplace(std::string(name), std::move(key)).first->second;
 }
 
 int CompareNsNames(std::string_view first, std::string_view second)
 {
     AssertNamespaceThread();
     return NameCollation().Compare(first, second);
+}
+
+QCollatorSortKey NsNameSortKey(std::string_view name)
+{
+    AssertNamespaceThread();
+    return NameCollation().KeyOf(name);
 }
 
 bool IsSameNsItem(const TNsItem& first, const TNsItem& second)
@@ -391,6 +402,48 @@ int CompareNsEntries(int column, const TNsItem& first, const TNsItem& second)
     if (order == 0)
         order = Order(static_cast<uint8_t>(first.Kind), static_cast<uint8_t>(second.Kind));
     return order;
+}
+
+TSortKey NsEntrySortKey(int column, TNsItem item)
+{
+    TSortKey key;
+    key.Leading.push_back(item.IsFolder() ? '\0' : '\1');
+    TSortText* name = &key.First;
+    switch (column) {
+    case 1:
+        AppendBigEndian(key.Leading, item.Size);
+        break;
+    case 2:
+        // Folders share one type, which the leading byte already sets apart.
+        if (!item.IsFolder()) {
+            std::string type = TypeNameOf(item);
+            key.First.Key = NsNameSortKey(type);
+            key.First.Bytes = std::move(type);
+        }
+        name = &key.Second;
+        break;
+    case 3:
+        AppendBigEndian(key.Leading, item.LastWriteTime);
+        break;
+    case 4:
+        AppendBigEndian(key.Leading, item.Attributes);
+        break;
+    default:
+        break;
+    }
+    name->Key = NsNameSortKey(item.Name);
+    name->Bytes = std::move(item.Name);
+    return key;
+}
+
+std::string NsIdentityBytes(const TNsItem& item)
+{
+    std::string bytes;
+    bytes.reserve(2 + item.Name.size());
+    bytes.push_back(static_cast<char>(item.Kind));
+    bytes.push_back(item.IsFolder() ? '\0' : '\1');
+    bytes += item.Name;
+    return bytes;
 }
 
 std::string DisplayNameOfBytes(std::string_view name)
@@ -649,6 +702,23 @@ HRESULT TFsFolder::CompareIDs(int column, TItemIdPosition first, TItemIdPosition
     if (!child)
         return E_INVALIDARG;
     return child->CompareIDs(column, firstRest, secondRest);
+}
+
+HRESULT TFsFolder::GetSortKeys(int column, std::span<const TItemIdPosition> items,
+                               std::vector<TSortKey>& keys)
+{
+    std::vector<TSortKey> made;
+    made.reserve(items.size());
+    for (TItemIdPosition position : items) {
+        if (!position || IsItemIdEnd(position) || HasSeveralItemIds(position))
+            return E_INVALIDARG;
+        std::optional<TNsItem> entry = DecodeEntry(position);
+        if (!entry)
+            return E_INVALIDARG;
+        made.push_back(NsEntrySortKey(column & 0xFFFF, std::move(*entry)));
+    }
+    keys = std::move(made);
+    return S_OK;
 }
 
 HRESULT TFsFolder::GetAttributesOf(std::span<const TItemIdPosition> items, uint32_t& attributes)

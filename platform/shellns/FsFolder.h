@@ -53,6 +53,8 @@ public:
                         std::shared_ptr<IEnumIDList>& children) override;
     HRESULT BindToObject(TItemIdPosition list, std::shared_ptr<IShellFolder>& folder) override;
     HRESULT CompareIDs(int column, TItemIdPosition first, TItemIdPosition second) override;
+    HRESULT GetSortKeys(int column, std::span<const TItemIdPosition> items,
+                        std::vector<TSortKey>& keys) override;
     HRESULT GetAttributesOf(std::span<const TItemIdPosition> items, uint32_t& attributes) override;
     HRESULT GetUIObjectOf(QWidget* owner, std::span<const TItemIdPosition> items,
                           std::shared_ptr<IDropTarget>& target) override;
@@ -113,6 +115,9 @@ std::optional<TNsItem> ReadNsEntryOfPath(const std::string& path);
 /// name, so a name is prepared once however often it is compared.
 int CompareNsNames(std::string_view first, std::string_view second);
 
+/// The collation key that CompareNsNames orders a name by before its bytes.
+QCollatorSortKey NsNameSortKey(std::string_view name);
+
 /// The collation behind CompareNsNames, for one locale: case-insensitive,
 /// numeric, bytes breaking ties. It keeps the sort key of every name it has
 /// compared (up to a bound, then starts afresh).
@@ -122,16 +127,26 @@ public:
     explicit TNsNameCollation(const QLocale& locale);
     /// Negative, zero (identical bytes only) or positive.
     int Compare(std::string_view first, std::string_view second);
+    /// The key that Compare orders a name by before its bytes; a copy (the
+    /// key is shared, not duplicated), since the next lookup may clear the
+    /// cache.
+    QCollatorSortKey KeyOf(std::string_view name);
     /// The number of names whose keys are kept.
     size_t KeptKeys() const { return keys_.size(); }
 
 private:
-    // A copy (the key is shared, not duplicated): the next lookup may clear
-    // the cache.
-    QCollatorSortKey KeyOf(std::string_view name);
+    // Looked up by a view, so that a hit costs no copy of the name.
+    struct THash
+    {
+        using is_transparent = void;
+        size_t operator()(std::string_view name) const
+        {
+            return std::hash<std::string_view>()(name);
+        }
+    };
 
     QCollator collator_;
-    std::unordered_map<std::string, QCollatorSortKey> keys_;
+    std::unordered_map<std::string, QCollatorSortKey, THash, std::equal_to<>> keys_;
 };
 
 /// The locale CompareNsNames collates in: the user's, or one with ICU's root
@@ -152,6 +167,13 @@ int CompareNsIdentity(const TNsItem& first, const TNsItem& second);
 /// 3 modified time, 4 attributes): folders before files, then the column,
 /// ties by name, then kind. Zero exactly when IsSameNsItem, in every column.
 int CompareNsEntries(int column, const TNsItem& first, const TNsItem& second);
+
+/// The sort key of an Entry item by a column: keys of distinct items compare
+/// as CompareNsEntries compares them.
+TSortKey NsEntrySortKey(int column, TNsItem item);
+
+/// Bytes that order as CompareNsIdentity orders items.
+std::string NsIdentityBytes(const TNsItem& item);
 
 /// The name as it is shown: its UTF-8 bytes, with a replacement character
 /// for every byte that is not part of valid UTF-8.

@@ -160,6 +160,16 @@ int TMountFolder::CompareChildren(int, const TNsItem& first, const TNsItem& seco
                           VolumeDisplayName(Environment(), second));
 }
 
+bool TMountFolder::ChildSortKey(int, TNsItem item, TSortKey& key)
+{
+    key.Leading.push_back(item.Name == "/" ? '\0' : '\1');
+    std::string shown = VolumeDisplayName(Environment(), item);
+    key.First.Key = NsNameSortKey(shown);
+    key.First.Bytes = std::move(shown);
+    key.Second.Bytes = NsIdentityBytes(item);
+    return true;
+}
+
 HRESULT TMountFolder::ChildAttributes(const TNsItem& item, TItemIdPosition, uint32_t,
                                       uint32_t& attributes)
 {

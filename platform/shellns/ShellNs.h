@@ -5,12 +5,16 @@
 #include "platform/shellns/ItemIdList.h"
 #include "platform/shellns/Ole.h"
 
+#include <QCollatorSortKey>
 #include <QIcon>
 
+#include <compare>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 class QMenu;
 class QWidget;
@@ -157,6 +161,51 @@ public:
     virtual HRESULT GetOverlayIndex(TItemIdPosition item, int& index) = 0;
 };
 
+/// A text of a sort key: ordered by its collation key, then by its bytes as
+/// unsigned bytes; a text without a key comes before one with a key.
+struct TSortText
+{
+    std::optional<QCollatorSortKey> Key;
+    std::string Bytes;
+
+    friend std::strong_ordering operator<=>(const TSortText& first, const TSortText& second)
+    {
+        if (first.Key.has_value() != second.Key.has_value())
+            return first.Key.has_value() ? std::strong_ordering::greater
+                                         : std::strong_ordering::less;
+        if (first.Key)
+            if (const int order = first.Key->compare(*second.Key); order != 0)
+                return order <=> 0;
+        return first.Bytes.compare(second.Bytes) <=> 0;
+    }
+    friend bool operator==(const TSortText& first, const TSortText& second)
+    {
+        return (first <=> second) == 0;
+    }
+};
+
+/// An item's place in the order of one column (IShellFolder::GetSortKeys):
+/// Leading as unsigned bytes (numbers big-endian), then First, then Second.
+struct TSortKey
+{
+    std::string Leading;
+    TSortText First;
+    TSortText Second;
+
+    friend std::strong_ordering operator<=>(const TSortKey& first, const TSortKey& second)
+    {
+        if (const int order = first.Leading.compare(second.Leading); order != 0)
+            return order <=> 0;
+        if (const std::strong_ordering order = first.First <=> second.First; order != 0)
+            return order;
+        return first.Second <=> second.Second;
+    }
+    friend bool operator==(const TSortKey& first, const TSortKey& second)
+    {
+        return (first <=> second) == 0;
+    }
+};
+
 /// One folder of the namespace. Lists passed in are relative to this folder
 /// (one item names a child; more items name something further down, which
 /// the folder resolves by binding); every list passed in is only read.
@@ -179,6 +228,20 @@ public:
     /// negative when `first` comes before `second`, 0 only when the two name
     /// the same item, positive when it comes after.
     virtual HRESULT CompareIDs(int column, TItemIdPosition first, TItemIdPosition second) = 0;
+    /// One key per item (one-item lists of children), in the items' order,
+    /// so that a sort of many children compares keys made once instead of
+    /// calling CompareIDs for every pair: two keys of one call compare
+    /// (operator<=>) as CompareIDs(column, ...) compares their items, sign for
+    /// sign, for every pair of distinct children (two readings of one child
+    /// whose facts differ may get different keys). Keys of other folders or
+    /// columns do not compare. `keys` is replaced on success only. The default
+    /// answers E_NOTIMPL, and the caller compares with CompareIDs; E_INVALIDARG
+    /// when an item is not a child of this folder.
+    virtual HRESULT GetSortKeys(int /*column*/, std::span<const TItemIdPosition> /*items*/,
+                                std::vector<TSortKey>& /*keys*/)
+    {
+        return E_NOTIMPL;
+    }
     /// `attributes` comes in as the SFGAO bits asked for and goes out as
     /// those that every item has (bits not asked for may be set too).
     virtual HRESULT GetAttributesOf(std::span<const TItemIdPosition> items,

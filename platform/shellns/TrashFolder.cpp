@@ -42,6 +42,15 @@ int TTrashFolder::CompareChildren(int, const TNsItem& first, const TNsItem& seco
     return CompareNsNames(OriginalName(first.Name), OriginalName(second.Name));
 }
 
+bool TTrashFolder::ChildSortKey(int, TNsItem item, TSortKey& key)
+{
+    const std::string& original = OriginalName(item.Name);
+    key.First.Key = NsNameSortKey(original);
+    key.First.Bytes = original;
+    key.Second.Bytes = NsIdentityBytes(item);
+    return true;
+}
+
 HRESULT TTrashFolder::ChildAttributes(const TNsItem&, TItemIdPosition, uint32_t,
                                       uint32_t& attributes)
 {

@@ -157,6 +157,24 @@ HRESULT TVirtualFolder::CompareIDs(int column, TItemIdPosition first, TItemIdPos
     return child->CompareIDs(column, restA, restB);
 }
 
+HRESULT TVirtualFolder::GetSortKeys(int column, std::span<const TItemIdPosition> items,
+                                    std::vector<TSortKey>& keys)
+{
+    std::vector<TSortKey> made;
+    made.reserve(items.size());
+    for (TItemIdPosition position : items) {
+        if (!position || IsItemIdEnd(position) || HasSeveralItemIds(position))
+            return E_INVALIDARG;
+        std::optional<TNsItem> item = DecodeNsItem(position);
+        if (!item || !Owns(*item))
+            return E_INVALIDARG;
+        if (!ChildSortKey(column, std::move(*item), made.emplace_back()))
+            return E_NOTIMPL;
+    }
+    keys = std::move(made);
+    return S_OK;
+}
+
 HRESULT TVirtualFolder::GetAttributesOf(std::span<const TItemIdPosition> items,
                                         uint32_t& attributes)
 {

@@ -55,6 +55,9 @@ public:
     HRESULT ParseDisplayName(QWidget* owner, const std::string& name, TItemIdList& list) override;
     HRESULT BindToObject(TItemIdPosition list, std::shared_ptr<IShellFolder>& folder) override;
     HRESULT CompareIDs(int column, TItemIdPosition first, TItemIdPosition second) override;
+    /// E_NOTIMPL unless ChildSortKey gives keys.
+    HRESULT GetSortKeys(int column, std::span<const TItemIdPosition> items,
+                        std::vector<TSortKey>& keys) override;
     HRESULT GetAttributesOf(std::span<const TItemIdPosition> items, uint32_t& attributes) override;
     HRESULT GetUIObjectOf(QWidget* owner, std::span<const TItemIdPosition> items,
                           std::shared_ptr<IDropTarget>& target) override;
@@ -82,6 +85,10 @@ protected:
     /// Negative, zero or positive; identity (CompareNsIdentity) breaks the
     /// ties afterwards, and items that IsSameNsItem are never asked.
     virtual int CompareChildren(int column, const TNsItem& first, const TNsItem& second) = 0;
+    /// The key of a child whose order among the keys of distinct children is
+    /// that of CompareChildren followed by identity; false (the default)
+    /// when the folder gives no keys.
+    virtual bool ChildSortKey(int /*column*/, TNsItem /*item*/, TSortKey& /*key*/) { return false; }
     virtual HRESULT ChildAttributes(const TNsItem& item, TItemIdPosition position, uint32_t asked,
                                     uint32_t& attributes) = 0;
     virtual HRESULT ChildDisplayName(const TNsItem& item, TItemIdPosition position, uint32_t flags,
