@@ -9,6 +9,7 @@
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -82,7 +83,7 @@ public:
     // Rows.
     /// An update bracket of the rows: between the two the store may change
     /// in any way; the end shows the store's count, with no selection and
-    /// no focus unless set after it.
+    /// no focus unless set after it. The store never nests its brackets.
     virtual void BeginRowsUpdate() = 0;
     virtual void EndRowsUpdate() = 0;
     /// The rows' order changed (a sort): selection and focus are the
@@ -154,8 +155,9 @@ public:
     bool Rename(const std::string& newName, HRESULT* result = nullptr);
 
     /// Refreshes the find record from the file system (the change watcher's
-    /// report); items without a path are left alone.
-    void RefreshFindData();
+    /// report); items without a path, or whose path may stall by `mayStall`
+    /// (by the mount table when not given), are left alone.
+    void RefreshFindData(const std::function<bool(const std::string& path)>& mayStall = {});
 
     TShellFileList* OwnerList;
     int LargeIconIndex = -1;
@@ -223,6 +225,7 @@ public:
 
 private:
     int Enumerate(const std::shared_ptr<IShellFolder>& folder, int level);
+    void SortKeepingSelection(int column);
     void FolderChanged(TShFilesWatcher* watcher, const std::string& path);
     TItemIdPosition FolderParentIdList();
     TItemIdPosition FolderLastItem();

@@ -6,6 +6,7 @@
 #include "shell/DeviceChangeData.h"
 #include "shell/ShellNotify.h"
 #include "shellctrls/ShellCtrlMessages.h"
+#include "shellctrls/ShellFilters.h"
 #include "shellctrls/WaitCursor.h"
 
 #include <QApplication>
@@ -119,29 +120,6 @@ private:
 bool IsDesktopList(TItemIdPosition list)
 {
     return ShItemCount(list) == 0;
-}
-
-/// Whether a child of `parentLevel` / `parentType` of kind `childType` is
-/// shown with the virtual kinds `shown`.
-bool KeptByFilter(int parentLevel, TShItemIDType parentType, TShItemIDType childType,
-                  TShVirtuaItems shown)
-{
-    if (parentLevel == 0) {
-        switch (childType) {
-        case itBitBucket:
-        case itNetWork:
-            return shown.Contains(childType);
-        case itVirtual:
-            return false;
-        default:
-            return true;
-        }
-    }
-    if (parentLevel == 1 && parentType == itMyComputer)
-        return childType != itVirtual || shown.Contains(itVirtual);
-    if (parentLevel == 1 && parentType == itNetWork)
-        return shown.Contains(itNetWork);
-    return true;
 }
 
 /// Whether a volume root can be looked into now, without a wait on a
