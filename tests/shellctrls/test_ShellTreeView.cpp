@@ -4,6 +4,7 @@
 #include "platform/shellns/LinuxShell.h"
 #include "shell/ShellDbt.h"
 #include "shell/ShellNotify.h"
+#include "tests/shellctrls/ShellCtrlsDesktop.h"
 #include "tests/support/FakeShell.h"
 #include "tests/support/TestFiles.h"
 
@@ -59,44 +60,13 @@ TShellTreeNode* ChildNamed(const TShellTreeNode* node, const std::string& text)
 // A user of their own and a mount table of the test's: the root file system,
 // and whatever a test adds. The tree runs over the real namespace and the
 // model is checked by Qt's tester throughout.
-class ShellTreeView : public ::testing::Test
+class ShellTreeView : public ::testing::Test, public TShellCtrlsDesktop
 {
 protected:
-    ShellTreeView()
-        : home(dir.File("home")), homeVariable("HOME", home),
-          configVariable("XDG_CONFIG_HOME", dir.File("config")),
-          dataVariable("XDG_DATA_HOME", dir.File("data")), savedSources(MountSources())
-    {
-        for (const char* name : {"home", "config", "data", "t", "by-label", "block"})
-            Mkdir(dir.File(name));
-        WriteTable({});
-    }
     ~ShellTreeView() override
     {
         tester.reset();
         tree.reset();
-        SetMountSources(savedSources);
-        SetShellNamespace(nullptr);
-    }
-
-    static void Mkdir(const std::string& path) { Check(mkdir(path.c_str(), 0755) == 0, path); }
-
-    void WriteTable(const std::vector<std::string>& extra)
-    {
-        std::string text = "20 1 0:20 / / rw - ext4 /dev/vda1 rw\n";
-        int id = 21;
-        for (const std::string& line : extra) {
-            text += std::to_string(id) + " 1 0:" + std::to_string(id) + " " + line + "\n";
-            ++id;
-        }
-        Check(WriteFileBytes(dir.File("mountinfo"), text), "mountinfo");
-        TMountSources sources;
-        sources.MountTable = dir.File("mountinfo");
-        sources.LabelDirectory = dir.File("by-label");
-        sources.BlockDirectory = dir.File("block");
-        sources.MediaRoots = {dir.File("media")};
-        SetMountSources(sources);
-        SetShellNamespace(std::make_shared<TLinuxShellNamespace>());
     }
 
     void MakeTree()
@@ -117,10 +87,6 @@ protected:
         return node;
     }
 
-    TTestDir dir;
-    std::string home;
-    TScopedVariable homeVariable, configVariable, dataVariable;
-    TMountSources savedSources;
     std::unique_ptr<TShellTreeView> tree;
     std::unique_ptr<QAbstractItemModelTester> tester;
     int changes = 0;
