@@ -5,6 +5,7 @@
 #include "platform/media/MediaPlayer.h"
 #include "settings/Unt_Com.h"
 #include "shell/ShellDataItem.h"
+#include "shellctrls/ShellListView.h"
 #include "shellctrls/ShellTreeView.h"
 
 #include <QCloseEvent>
@@ -125,6 +126,19 @@ void Tfrm_Main::BuildLayout()
     folderLayout->addWidget(STV_);
     auto* Pnl_Base = new QWidget(Splitter1);
     auto* GroupBox2 = new QGroupBox(QStringLiteral("ファイル一覧"), Pnl_Base);
+    auto* listLayout = new QVBoxLayout(GroupBox2);
+    listLayout->setContentsMargins(2, 2, 2, 2);
+    SLV_ = new TShellListView(GroupBox2);
+    SLV_->SetMultiSelect(true);
+    SLV_->SetViewStyle(vsReport);
+    SLV_->SetShVirtuaItems({itBitBucket, itNetWork, itVirtual});
+    SLV_->OnShBeginDrag = [this](TShellListView*, TShellIDList& items, QPoint, int, int,
+                                 bool& canDrag) { SLVShBeginDrag(items, canDrag); };
+    SLV_->OnShExecute = [this](TShellListView*, TShellFileItem* item, Qt::KeyboardModifiers, int,
+                               int, int,
+                               bool& defaultAction) { SLVShExecute(item, defaultAction); };
+    listLayout->addWidget(SLV_);
+    STV_->SetShellListView(SLV_);
     GroupBox3_ = new QGroupBox(QStringLiteral("プレイヤー"), Pnl_Base);
     GroupBox3_->setFixedHeight(161);
 
@@ -150,6 +164,17 @@ void Tfrm_Main::STVShBeginDrag(TShellTreeNode*, bool& canDrag)
 {
     // Folders are not dragged out of the tree; it still takes drops.
     canDrag = false;
+}
+
+void Tfrm_Main::SLVShBeginDrag(TShellIDList&, bool& canDrag)
+{
+    canDrag = false;
+}
+
+void Tfrm_Main::SLVShExecute(TShellFileItem*, bool& defaultAction)
+{
+    // A file is played by the window, not opened by the desktop.
+    defaultAction = false;
 }
 
 bool Tfrm_Main::event(QEvent* event)

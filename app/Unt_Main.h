@@ -8,6 +8,9 @@
 
 class QGroupBox;
 class QTimer;
+class TShellFileItem;
+class TShellIDList;
+class TShellListView;
 class TShellTreeNode;
 class TShellTreeView;
 
@@ -33,6 +36,8 @@ public:
     QTimer* Timer1() const { return Timer1_; }
     /// The folder tree of the "フォルダ" pane.
     TShellTreeView* STV() const { return STV_; }
+    /// The file list of the "ファイル一覧" pane.
+    TShellListView* SLV() const { return SLV_; }
 
     /// The paths of the current play command that have not started yet.
     TPendingFiles PendingFiles;
@@ -70,6 +75,8 @@ private:
     void WMPPlayStateChange(int32_t oldState, int32_t newState);
     void Timer1Timer();
     void STVShBeginDrag(TShellTreeNode* node, bool& canDrag);
+    void SLVShBeginDrag(TShellIDList& items, bool& canDrag);
+    void SLVShExecute(TShellFileItem* item, bool& defaultAction);
     void PlayNext();
     void PostMessage(int message);
 
@@ -77,6 +84,7 @@ private:
     QTimer* Timer1_ = nullptr;
     QGroupBox* GroupBox3_ = nullptr;
     TShellTreeView* STV_ = nullptr;
+    TShellListView* SLV_ = nullptr;
     bool shown_ = false;
     // Whether what the player plays now came from PendingFiles.
     bool playingFromQueue_ = false;
