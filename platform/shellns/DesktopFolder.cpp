@@ -163,10 +163,11 @@ bool TDesktopFolder::ChildSortKey(int column, TNsItem item, TSortKey& key)
 {
     // A special's rank is its own, and entries of one directory differ in
     // what their key already holds, so identity adds nothing.
-    const char rank = static_cast<char>(DesktopRank(item.Kind));
+    const uint64_t rank = static_cast<uint64_t>(DesktopRank(item.Kind));
     if (item.Kind == TNsItemKind::Entry)
         key = NsEntrySortKey(column & 0xFFFF, std::move(item));
-    key.Leading.insert(key.Leading.begin(), rank);
+    // An entry's first number is 0 or 1.
+    key.Leading[0] |= rank << 32;
     return true;
 }
 

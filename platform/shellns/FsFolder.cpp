@@ -99,12 +99,6 @@ template <typename T> int Order(T first, T second)
     return first < second ? -1 : (second < first ? 1 : 0);
 }
 
-template <typename T> void AppendBigEndian(std::string& out, T value)
-{
-    for (int shift = 8 * (static_cast<int>(sizeof(T)) - 1); shift >= 0; shift -= 8)
-        out.push_back(static_cast<char>(static_cast<uint8_t>(value >> shift)));
-}
-
 bool IsCLocaleName(const char* name)
 {
     if (name == nullptr || *name == '\0')
@@ -407,14 +401,14 @@ int CompareNsEntries(int column, const TNsItem& first, const TNsItem& second)
 TSortKey NsEntrySortKey(int column, TNsItem item)
 {
     TSortKey key;
-    key.Leading.push_back(item.IsFolder() ? '\0' : '\1');
+    key.Leading[0] = item.IsFolder() ? 0 : 1;
     TSortText* name = &key.First;
     switch (column) {
     case 1:
-        AppendBigEndian(key.Leading, item.Size);
+        key.Leading[1] = item.Size;
         break;
     case 2:
-        // Folders share one type, which the leading byte already sets apart.
+        // Folders share one type, which the first number already sets apart.
         if (!item.IsFolder()) {
             std::string type = TypeNameOf(item);
             key.First.Key = NsNameSortKey(type);
@@ -423,10 +417,10 @@ TSortKey NsEntrySortKey(int column, TNsItem item)
         name = &key.Second;
         break;
     case 3:
-        AppendBigEndian(key.Leading, item.LastWriteTime);
+        key.Leading[1] = item.LastWriteTime;
         break;
     case 4:
-        AppendBigEndian(key.Leading, item.Attributes);
+        key.Leading[1] = item.Attributes;
         break;
     default:
         break;

@@ -162,7 +162,7 @@ int TMountFolder::CompareChildren(int, const TNsItem& first, const TNsItem& seco
 
 bool TMountFolder::ChildSortKey(int, TNsItem item, TSortKey& key)
 {
-    key.Leading.push_back(item.Name == "/" ? '\0' : '\1');
+    key.Leading[0] = item.Name == "/" ? 0 : 1;
     std::string shown = VolumeDisplayName(Environment(), item);
     key.First.Key = NsNameSortKey(shown);
     key.First.Bytes = std::move(shown);

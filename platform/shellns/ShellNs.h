@@ -8,6 +8,7 @@
 #include <QCollatorSortKey>
 #include <QIcon>
 
+#include <array>
 #include <compare>
 #include <cstdint>
 #include <memory>
@@ -185,17 +186,17 @@ struct TSortText
 };
 
 /// An item's place in the order of one column (IShellFolder::GetSortKeys):
-/// Leading as unsigned bytes (numbers big-endian), then First, then Second.
+/// the Leading numbers in turn, then First, then Second.
 struct TSortKey
 {
-    std::string Leading;
+    std::array<uint64_t, 2> Leading{};
     TSortText First;
     TSortText Second;
 
     friend std::strong_ordering operator<=>(const TSortKey& first, const TSortKey& second)
     {
-        if (const int order = first.Leading.compare(second.Leading); order != 0)
-            return order <=> 0;
+        if (first.Leading != second.Leading)
+            return first.Leading <=> second.Leading;
         if (const std::strong_ordering order = first.First <=> second.First; order != 0)
             return order;
         return first.Second <=> second.Second;
