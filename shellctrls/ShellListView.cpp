@@ -1000,11 +1000,16 @@ void TShellListView::Edit(int row, std::string text)
 
 // --- The layout file -----------------------------------------------------------
 
+std::string TShellListView::LayoutFile() const
+{
+    return layoutFile_.empty() ? ListLayoutFilePath() : layoutFile_;
+}
+
 void TShellListView::LoadSettings(const std::string& section)
 {
     if (!WindowReady())
         return;
-    const TListLayout layout = LoadListLayout(ListLayoutFilePath(), section, ColumnCount());
+    const TListLayout layout = LoadListLayout(LayoutFile(), section, ColumnCount());
     if (layout.NothingToApply())
         return;
     QHeaderView* header = report_->header();
@@ -1040,5 +1045,5 @@ void TShellListView::SaveSettings(const std::string& section)
             FileList_->SortOrders[static_cast<size_t>(column)];
     values.SortType = FileList_->SortColumn;
     // A layout that cannot be saved costs the user nothing else.
-    SaveListLayout(ListLayoutFilePath(), section, values);
+    SaveListLayout(LayoutFile(), section, values);
 }

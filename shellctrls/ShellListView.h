@@ -142,6 +142,9 @@ public:
     /// Reads and applies the layout of `section` from the layout file.
     void LoadSettings(const std::string& section);
     void SaveSettings(const std::string& section);
+    /// The layout file; the program's own (ListLayoutFilePath) unless set.
+    std::string LayoutFile() const;
+    void SetLayoutFile(const std::string& path) { layoutFile_ = path; }
     TShellFileList* FileList() const { return FileList_.get(); }
 
     // The rows, as callers read them.
@@ -280,6 +283,7 @@ private:
     bool MultiSelect_ = false;
     int rowsUpdate_ = 0;
 
+    std::string layoutFile_;
     QString typedText_;
     QElapsedTimer typedTimer_;
 };
