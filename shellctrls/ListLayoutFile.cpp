@@ -179,39 +179,6 @@ void ReadColumns(TLayoutReader& reader, int count, int presentColumns, TListLayo
     layout.ColumnWidths = std::move(widths);
 }
 
-// Never over an earlier kept file; a file system without the no-replace
-// flag gets a link and an unlink instead.
-bool RenameNoReplace(const std::string& from, const std::string& to)
-{
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-        return true;
-    if (errno != EINVAL && errno != ENOSYS)
-        return false;
-    if (::link(from.c_str(), to.c_str()) != 0)
-        return false;
-    ::unlink(from.c_str());
-    return true;
-}
-
-// The name kept: the first free one of base, base-2, base-3, ...
-std::string MoveAside(const std::string& file)
-{
-    char stamp[32];
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    ::localtime_r(&now, &local);
-    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
-    const std::string base = file + ".malformed-" + stamp;
-    for (int counter = 1; counter < 1000; ++counter) {
-        const std::string target = counter == 1 ? base : base + "-" + std::to_string(counter);
-        if (RenameNoReplace(file, target))
-            return target;
-        if (errno != EEXIST)
-            break;
-    }
-    return {};
-}
-
 } // namespace
 
 std::string ListLayoutFilePath()
@@ -286,9 +253,8 @@ bool SaveListLayout(const std::string& path, const std::string& section,
         struct stat facts;
         if (::stat(target.c_str(), &facts) == 0)
             mode = facts.st_mode & 07777;
-        if (MoveAside(target).empty())
+        if (MoveMalformedFileAside(target).empty())
             return fail(read.Reason + "; it could not be moved aside: " + FileErrorText(errno));
-        SyncDirectory(ParentDirectory(target));
     }
 
     GKeyFile* file = read.File.get();

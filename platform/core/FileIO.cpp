@@ -190,3 +190,35 @@ void RemoveStaleTemporaryFiles(const std::string& path, int olderThanSeconds)
             ::unlinkat(reader.Fd(), entry->d_name, 0);
     }
 }
+
+bool RenameNoReplace(const std::string& from, const std::string& to)
+{
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    if (::link(from.c_str(), to.c_str()) != 0)
+        return false;
+    ::unlink(from.c_str());
+    return true;
+}
+
+std::string MoveMalformedFileAside(const std::string& file)
+{
+    char stamp[32];
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    const std::string base = file + ".malformed-" + stamp;
+    for (int counter = 1; counter < 1000; ++counter) {
+        const std::string target = counter == 1 ? base : base + "-" + std::to_string(counter);
+        if (RenameNoReplace(file, target)) {
+            SyncDirectory(ParentDirectory(file));
+            return target;
+        }
+        if (errno != EEXIST)
+            break;
+    }
+    return {};
+}

@@ -57,3 +57,14 @@ std::string LinkTarget(const std::string& path);
 /// caller must hold whatever lock serialises the writers of `path`, or a
 /// running writer may lose its temporary file.
 void RemoveStaleTemporaryFiles(const std::string& path, int olderThanSeconds);
+
+/// Renames `from` to `to` unless `to` exists (then false with EEXIST), on
+/// file systems that cannot refuse by themselves too, so that one kept file
+/// is never lost under another.
+bool RenameNoReplace(const std::string& from, const std::string& to);
+
+/// Renames a file that its reader refused to its name + ".malformed-" + the
+/// local time (YYYYMMDD-HHMMSS), a counter added when that name is taken,
+/// and syncs its directory; the new name, empty when it could not be moved
+/// (errno tells why).
+std::string MoveMalformedFileAside(const std::string& file);
