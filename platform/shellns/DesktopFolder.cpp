@@ -159,15 +159,24 @@ int TDesktopFolder::CompareChildren(int column, const TNsItem& first, const TNsI
     return 0;
 }
 
-bool TDesktopFolder::ChildSortKey(int column, TNsItem item, TSortKey& key)
+bool TDesktopFolder::ChildSortKeys(int column, const std::vector<TNsItem>& items,
+                                   std::vector<TSortKey>& keys)
 {
     // A special's rank is its own, and entries of one directory differ in
-    // what their key already holds, so identity adds nothing.
-    const uint64_t rank = static_cast<uint64_t>(DesktopRank(item.Kind));
-    if (item.Kind == TNsItemKind::Entry)
-        key = NsEntrySortKey(column & 0xFFFF, std::move(item));
-    // An entry's first number is 0 or 1.
-    key.Leading[0] |= rank << 32;
+    // what their keys already hold, so identity adds nothing.
+    std::vector<TNsItem> entries;
+    for (const TNsItem& item : items)
+        if (item.Kind == TNsItemKind::Entry)
+            entries.push_back(item);
+    std::vector<TSortKey> entryKeys = NsEntrySortKeys(column & 0xFFFF, entries);
+    keys.resize(items.size());
+    size_t entry = 0;
+    for (size_t i = 0; i < items.size(); ++i) {
+        if (items[i].Kind == TNsItemKind::Entry)
+            keys[i] = std::move(entryKeys[entry++]);
+        // An entry's first number is 0 or 1.
+        keys[i].Numbers[0] |= static_cast<uint64_t>(DesktopRank(items[i].Kind)) << 32;
+    }
     return true;
 }
 

@@ -10,6 +10,7 @@
 #include <QCollatorSortKey>
 #include <QLocale>
 
+#include <algorithm>
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
@@ -315,26 +316,61 @@ int TNsNameCollation::Compare(std::string_view first, std::string_view second)
 {
     if (first == second)
         return 0;
-    const int order = Sign(KeyOf(first).compare(KeyOf(second)));
+    const int order = Sign(Kept(first, true).second.Key.compare(Kept(second, true).second.Key));
     if (order != 0)
         return order;
     return Sign(first.compare(second));
 }
 
-QCollatorSortKey TNsNameCollation::KeyOf(std::string_view name)
+// Sorting a folder of n names compares each name about log n times; the key
+// is the expensive part, so it is made once per name. The bound keeps a long
+// session from holding every name it ever saw.
+constexpr size_t kMaxKeptNames = 200'000;
+
+TNsNameCollation::TKeptNames::value_type& TNsNameCollation::Kept(std::string_view name,
+                                                                 bool mayClear)
 {
-    // Sorting a folder of n names compares each name about log n times; the
-    // key is the expensive part, so it is made once per name. The bound
-    // keeps a long session from holding every name it ever saw.
-    constexpr size_t kMaxKeys = 200'000;
     auto found = keys_.find(name);
     if (found != keys_.end())
-        return found->second;
-    if (keys_.size() >= kMaxKeys)
+        return *found;
+    if (mayClear && keys_.size() >= kMaxKeptNames)
         keys_.clear();
+    placed_ = false;
     QCollatorSortKey key =
         collator_.sortKey(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
-    return keys_.emplace(std::string(name), std::move(key)).first->second;
+    return *keys_.emplace(std::string(name), TKept{std::move(key), 0}).first;
+}
+
+std::vector<uint32_t> TNsNameCollation::Places(std::span<const std::string_view> names)
+{
+    // The entries found are held by address until the end, so the cache may
+    // only start afresh before (and outgrow its bound by one call's names).
+    if (keys_.size() >= kMaxKeptNames)
+        keys_.clear();
+    std::vector<const TKept*> found;
+    found.reserve(names.size());
+    for (std::string_view name : names)
+        found.push_back(&Kept(name, false).second);
+    // Numbering every kept name costs one sort of them, paid again only
+    // after new names came in; a sort by places compares numbers alone.
+    if (!placed_) {
+        std::vector<TKeptNames::value_type*> all;
+        all.reserve(keys_.size());
+        for (TKeptNames::value_type& kept : keys_)
+            all.push_back(&kept);
+        std::sort(all.begin(), all.end(), [](const auto* first, const auto* second) {
+            const int order = first->second.Key.compare(second->second.Key);
+            return order != 0 ? order < 0 : first->first < second->first;
+        });
+        for (size_t i = 0; i < all.size(); ++i)
+            all[i]->second.Place = static_cast<uint32_t>(i);
+        placed_ = true;
+    }
+    std::vector<uint32_t> places;
+    places.reserve(found.size());
+    for (const TKept* kept : found)
+        places.push_back(kept->Place);
+    return places;
 }
 
 int CompareNsNames(std::string_view first, std::string_view second)
@@ -343,10 +379,10 @@ int CompareNsNames(std::string_view first, std::string_view second)
     return NameCollation().Compare(first, second);
 }
 
-QCollatorSortKey NsNameSortKey(std::string_view name)
+std::vector<uint32_t> NsNamePlaces(std::span<const std::string_view> names)
 {
     AssertNamespaceThread();
-    return NameCollation().KeyOf(name);
+    return NameCollation().Places(names);
 }
 
 bool IsSameNsItem(const TNsItem& first, const TNsItem& second)
@@ -398,36 +434,45 @@ int CompareNsEntries(int column, const TNsItem& first, const TNsItem& second)
     return order;
 }
 
-TSortKey NsEntrySortKey(int column, TNsItem item)
+std::vector<TSortKey> NsEntrySortKeys(int column, const std::vector<TNsItem>& items)
 {
-    TSortKey key;
-    key.Leading[0] = item.IsFolder() ? 0 : 1;
-    TSortText* name = &key.First;
-    switch (column) {
-    case 1:
-        key.Leading[1] = item.Size;
-        break;
-    case 2:
-        // Folders share one type, which the first number already sets apart.
-        if (!item.IsFolder()) {
-            std::string type = TypeNameOf(item);
-            key.First.Key = NsNameSortKey(type);
-            key.First.Bytes = std::move(type);
+    // Folders share one type, which the first number already sets apart.
+    std::vector<std::string> types;
+    if (column == 2)
+        for (const TNsItem& item : items)
+            types.push_back(item.IsFolder() ? std::string() : TypeNameOf(item));
+    std::vector<std::string_view> names;
+    names.reserve(items.size() + types.size());
+    for (const TNsItem& item : items)
+        names.push_back(item.Name);
+    for (const std::string& type : types)
+        names.push_back(type);
+    const std::vector<uint32_t> places = NsNamePlaces(names);
+
+    std::vector<TSortKey> keys(items.size());
+    for (size_t i = 0; i < items.size(); ++i) {
+        const TNsItem& item = items[i];
+        std::array<uint64_t, 3>& numbers = keys[i].Numbers;
+        numbers[0] = item.IsFolder() ? 0 : 1;
+        numbers[2] = places[i];
+        switch (column) {
+        case 1:
+            numbers[1] = item.Size;
+            break;
+        case 2:
+            numbers[1] = item.IsFolder() ? 0 : places[items.size() + i];
+            break;
+        case 3:
+            numbers[1] = item.LastWriteTime;
+            break;
+        case 4:
+            numbers[1] = item.Attributes;
+            break;
+        default:
+            break;
         }
-        name = &key.Second;
-        break;
-    case 3:
-        key.Leading[1] = item.LastWriteTime;
-        break;
-    case 4:
-        key.Leading[1] = item.Attributes;
-        break;
-    default:
-        break;
     }
-    name->Key = NsNameSortKey(item.Name);
-    name->Bytes = std::move(item.Name);
-    return key;
+    return keys;
 }
 
 std::string NsIdentityBytes(const TNsItem& item)
@@ -701,17 +746,17 @@ HRESULT TFsFolder::CompareIDs(int column, TItemIdPosition first, TItemIdPosition
 HRESULT TFsFolder::GetSortKeys(int column, std::span<const TItemIdPosition> items,
                                std::vector<TSortKey>& keys)
 {
-    std::vector<TSortKey> made;
-    made.reserve(items.size());
+    std::vector<TNsItem> entries;
+    entries.reserve(items.size());
     for (TItemIdPosition position : items) {
         if (!position || IsItemIdEnd(position) || HasSeveralItemIds(position))
             return E_INVALIDARG;
         std::optional<TNsItem> entry = DecodeEntry(position);
         if (!entry)
             return E_INVALIDARG;
-        made.push_back(NsEntrySortKey(column & 0xFFFF, std::move(*entry)));
+        entries.push_back(std::move(*entry));
     }
-    keys = std::move(made);
+    keys = NsEntrySortKeys(column & 0xFFFF, entries);
     return S_OK;
 }
 

@@ -9,9 +9,11 @@
 
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 // A directory of the file system as a namespace folder: its children are
 // Entry items, listed with readdir and examined with fstatat, so that names
@@ -115,8 +117,10 @@ std::optional<TNsItem> ReadNsEntryOfPath(const std::string& path);
 /// name, so a name is prepared once however often it is compared.
 int CompareNsNames(std::string_view first, std::string_view second);
 
-/// The collation key that CompareNsNames orders a name by before its bytes.
-QCollatorSortKey NsNameSortKey(std::string_view name);
+/// The places of names in the order of CompareNsNames, equal only for
+/// identical bytes. Places of one call compare; the next call may number
+/// them afresh.
+std::vector<uint32_t> NsNamePlaces(std::span<const std::string_view> names);
 
 /// The collation behind CompareNsNames, for one locale: case-insensitive,
 /// numeric, bytes breaking ties. It keeps the sort key of every name it has
@@ -127,10 +131,10 @@ public:
     explicit TNsNameCollation(const QLocale& locale);
     /// Negative, zero (identical bytes only) or positive.
     int Compare(std::string_view first, std::string_view second);
-    /// The key that Compare orders a name by before its bytes; a copy (the
-    /// key is shared, not duplicated), since the next lookup may clear the
-    /// cache.
-    QCollatorSortKey KeyOf(std::string_view name);
+    /// The places of names among the names whose keys are kept, in the order
+    /// of Compare. Places of one call compare; a later call may number them
+    /// afresh.
+    std::vector<uint32_t> Places(std::span<const std::string_view> names);
     /// The number of names whose keys are kept.
     size_t KeptKeys() const { return keys_.size(); }
 
@@ -144,9 +148,21 @@ private:
             return std::hash<std::string_view>()(name);
         }
     };
+    struct TKept
+    {
+        QCollatorSortKey Key;
+        uint32_t Place = 0;
+    };
+    using TKeptNames = std::unordered_map<std::string, TKept, THash, std::equal_to<>>;
+
+    /// The kept entry of a name, made when missing; with `mayClear`, a full
+    /// cache starts afresh first.
+    TKeptNames::value_type& Kept(std::string_view name, bool mayClear);
 
     QCollator collator_;
-    std::unordered_map<std::string, QCollatorSortKey, THash, std::equal_to<>> keys_;
+    TKeptNames keys_;
+    /// Whether every kept name holds its place among them.
+    bool placed_ = false;
 };
 
 /// The locale CompareNsNames collates in: the user's, or one with ICU's root
@@ -168,9 +184,9 @@ int CompareNsIdentity(const TNsItem& first, const TNsItem& second);
 /// ties by name, then kind. Zero exactly when IsSameNsItem, in every column.
 int CompareNsEntries(int column, const TNsItem& first, const TNsItem& second);
 
-/// The sort key of an Entry item by a column: keys of distinct items compare
-/// as CompareNsEntries compares them.
-TSortKey NsEntrySortKey(int column, TNsItem item);
+/// The sort keys of Entry items by a column: keys of distinct items compare
+/// as CompareNsEntries compares them. Keys of one call only.
+std::vector<TSortKey> NsEntrySortKeys(int column, const std::vector<TNsItem>& items);
 
 /// Bytes that order as CompareNsIdentity orders items.
 std::string NsIdentityBytes(const TNsItem& item);

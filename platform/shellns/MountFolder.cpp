@@ -160,13 +160,19 @@ int TMountFolder::CompareChildren(int, const TNsItem& first, const TNsItem& seco
                           VolumeDisplayName(Environment(), second));
 }
 
-bool TMountFolder::ChildSortKey(int, TNsItem item, TSortKey& key)
+bool TMountFolder::ChildSortKeys(int, const std::vector<TNsItem>& items,
+                                 std::vector<TSortKey>& keys)
 {
-    key.Leading[0] = item.Name == "/" ? 0 : 1;
-    std::string shown = VolumeDisplayName(Environment(), item);
-    key.First.Key = NsNameSortKey(shown);
-    key.First.Bytes = std::move(shown);
-    key.Second.Bytes = NsIdentityBytes(item);
+    std::vector<std::string> shown;
+    for (const TNsItem& item : items)
+        shown.push_back(VolumeDisplayName(Environment(), item));
+    const std::vector<std::string_view> names(shown.begin(), shown.end());
+    const std::vector<uint32_t> places = NsNamePlaces(names);
+    keys.resize(items.size());
+    for (size_t i = 0; i < items.size(); ++i) {
+        keys[i].Numbers = {items[i].Name == "/" ? 0u : 1u, places[i], 0};
+        keys[i].Bytes = NsIdentityBytes(items[i]);
+    }
     return true;
 }
 

@@ -5,14 +5,12 @@
 #include "platform/shellns/ItemIdList.h"
 #include "platform/shellns/Ole.h"
 
-#include <QCollatorSortKey>
 #include <QIcon>
 
 #include <array>
 #include <compare>
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -162,49 +160,16 @@ public:
     virtual HRESULT GetOverlayIndex(TItemIdPosition item, int& index) = 0;
 };
 
-/// A text of a sort key: ordered by its collation key, then by its bytes as
-/// unsigned bytes; a text without a key comes before one with a key.
-struct TSortText
-{
-    std::optional<QCollatorSortKey> Key;
-    std::string Bytes;
-
-    friend std::strong_ordering operator<=>(const TSortText& first, const TSortText& second)
-    {
-        if (first.Key.has_value() != second.Key.has_value())
-            return first.Key.has_value() ? std::strong_ordering::greater
-                                         : std::strong_ordering::less;
-        if (first.Key)
-            if (const int order = first.Key->compare(*second.Key); order != 0)
-                return order <=> 0;
-        return first.Bytes.compare(second.Bytes) <=> 0;
-    }
-    friend bool operator==(const TSortText& first, const TSortText& second)
-    {
-        return (first <=> second) == 0;
-    }
-};
-
 /// An item's place in the order of one column (IShellFolder::GetSortKeys):
-/// the Leading numbers in turn, then First, then Second.
+/// the numbers in turn, then the bytes as unsigned bytes. Only keys of one
+/// call compare: a number may be a place among the names that call saw.
 struct TSortKey
 {
-    std::array<uint64_t, 2> Leading{};
-    TSortText First;
-    TSortText Second;
+    std::array<uint64_t, 3> Numbers{};
+    std::string Bytes;
 
-    friend std::strong_ordering operator<=>(const TSortKey& first, const TSortKey& second)
-    {
-        if (first.Leading != second.Leading)
-            return first.Leading <=> second.Leading;
-        if (const std::strong_ordering order = first.First <=> second.First; order != 0)
-            return order;
-        return first.Second <=> second.Second;
-    }
-    friend bool operator==(const TSortKey& first, const TSortKey& second)
-    {
-        return (first <=> second) == 0;
-    }
+    friend std::strong_ordering operator<=>(const TSortKey&, const TSortKey&) = default;
+    friend bool operator==(const TSortKey&, const TSortKey&) = default;
 };
 
 /// One folder of the namespace. Lists passed in are relative to this folder
@@ -234,8 +199,8 @@ public:
     /// calling CompareIDs for every pair: two keys of one call compare
     /// (operator<=>) as CompareIDs(column, ...) compares their items, sign for
     /// sign, for every pair of distinct children (two readings of one child
-    /// whose facts differ may get different keys). Keys of other folders or
-    /// columns do not compare. `keys` is replaced on success only. The default
+    /// whose facts differ may get different keys). Keys of other calls do not
+    /// compare. `keys` is replaced on success only. The default
     /// answers E_NOTIMPL, and the caller compares with CompareIDs; E_INVALIDARG
     /// when an item is not a child of this folder.
     virtual HRESULT GetSortKeys(int /*column*/, std::span<const TItemIdPosition> /*items*/,

@@ -42,12 +42,18 @@ int TTrashFolder::CompareChildren(int, const TNsItem& first, const TNsItem& seco
     return CompareNsNames(OriginalName(first.Name), OriginalName(second.Name));
 }
 
-bool TTrashFolder::ChildSortKey(int, TNsItem item, TSortKey& key)
+bool TTrashFolder::ChildSortKeys(int, const std::vector<TNsItem>& items,
+                                 std::vector<TSortKey>& keys)
 {
-    const std::string& original = OriginalName(item.Name);
-    key.First.Key = NsNameSortKey(original);
-    key.First.Bytes = original;
-    key.Second.Bytes = NsIdentityBytes(item);
+    std::vector<std::string_view> originals;
+    for (const TNsItem& item : items)
+        originals.push_back(OriginalName(item.Name));
+    const std::vector<uint32_t> places = NsNamePlaces(originals);
+    keys.resize(items.size());
+    for (size_t i = 0; i < items.size(); ++i) {
+        keys[i].Numbers[0] = places[i];
+        keys[i].Bytes = NsIdentityBytes(items[i]);
+    }
     return true;
 }
 

@@ -23,7 +23,8 @@ protected:
     HRESULT BindChild(const TNsItem& item, TItemIdPosition position,
                       std::shared_ptr<IShellFolder>& folder) override;
     int CompareChildren(int column, const TNsItem& first, const TNsItem& second) override;
-    bool ChildSortKey(int column, TNsItem item, TSortKey& key) override;
+    bool ChildSortKeys(int column, const std::vector<TNsItem>& items,
+                       std::vector<TSortKey>& keys) override;
     HRESULT ChildAttributes(const TNsItem& item, TItemIdPosition position, uint32_t asked,
                             uint32_t& attributes) override;
     HRESULT ChildDisplayName(const TNsItem& item, TItemIdPosition position, uint32_t flags,

@@ -160,17 +160,19 @@ HRESULT TVirtualFolder::CompareIDs(int column, TItemIdPosition first, TItemIdPos
 HRESULT TVirtualFolder::GetSortKeys(int column, std::span<const TItemIdPosition> items,
                                     std::vector<TSortKey>& keys)
 {
-    std::vector<TSortKey> made;
-    made.reserve(items.size());
+    std::vector<TNsItem> children;
+    children.reserve(items.size());
     for (TItemIdPosition position : items) {
         if (!position || IsItemIdEnd(position) || HasSeveralItemIds(position))
             return E_INVALIDARG;
         std::optional<TNsItem> item = DecodeNsItem(position);
         if (!item || !Owns(*item))
             return E_INVALIDARG;
-        if (!ChildSortKey(column, std::move(*item), made.emplace_back()))
-            return E_NOTIMPL;
+        children.push_back(std::move(*item));
     }
+    std::vector<TSortKey> made;
+    if (!ChildSortKeys(column, children, made))
+        return E_NOTIMPL;
     keys = std::move(made);
     return S_OK;
 }

@@ -55,7 +55,7 @@ public:
     HRESULT ParseDisplayName(QWidget* owner, const std::string& name, TItemIdList& list) override;
     HRESULT BindToObject(TItemIdPosition list, std::shared_ptr<IShellFolder>& folder) override;
     HRESULT CompareIDs(int column, TItemIdPosition first, TItemIdPosition second) override;
-    /// E_NOTIMPL unless ChildSortKey gives keys.
+    /// E_NOTIMPL unless ChildSortKeys gives keys.
     HRESULT GetSortKeys(int column, std::span<const TItemIdPosition> items,
                         std::vector<TSortKey>& keys) override;
     HRESULT GetAttributesOf(std::span<const TItemIdPosition> items, uint32_t& attributes) override;
@@ -85,10 +85,14 @@ protected:
     /// Negative, zero or positive; identity (CompareNsIdentity) breaks the
     /// ties afterwards, and items that IsSameNsItem are never asked.
     virtual int CompareChildren(int column, const TNsItem& first, const TNsItem& second) = 0;
-    /// The key of a child whose order among the keys of distinct children is
-    /// that of CompareChildren followed by identity; false (the default)
-    /// when the folder gives no keys.
-    virtual bool ChildSortKey(int /*column*/, TNsItem /*item*/, TSortKey& /*key*/) { return false; }
+    /// One key per child, whose order among distinct children is that of
+    /// CompareChildren followed by identity; false (the default) when the
+    /// folder gives no keys.
+    virtual bool ChildSortKeys(int /*column*/, const std::vector<TNsItem>& /*items*/,
+                               std::vector<TSortKey>& /*keys*/)
+    {
+        return false;
+    }
     virtual HRESULT ChildAttributes(const TNsItem& item, TItemIdPosition position, uint32_t asked,
                                     uint32_t& attributes) = 0;
     virtual HRESULT ChildDisplayName(const TNsItem& item, TItemIdPosition position, uint32_t flags,

@@ -121,10 +121,10 @@ TEST(SortKeysRefused, ListsThatNameNoChildLeaveTheKeysAlone)
     const TItemIdList end = TItemIdList::Allocate(2);
     for (TItemIdPosition position : {deep.Data(), foreign.Data(), end.Data()}) {
         std::vector<TSortKey> keys(1);
-        keys[0].First.Bytes = "kept";
+        keys[0].Bytes = "kept";
         EXPECT_EQ(folder.GetSortKeys(0, {&position, 1}, keys), E_INVALIDARG);
         ASSERT_EQ(keys.size(), 1u);
-        EXPECT_EQ(keys[0].First.Bytes, "kept");
+        EXPECT_EQ(keys[0].Bytes, "kept");
     }
 }
 
