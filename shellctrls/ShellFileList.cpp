@@ -13,6 +13,7 @@
 #include <QTime>
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 #include <sys/stat.h>
 #include <unordered_set>
 
@@ -81,14 +82,33 @@ FindDataOfPath(const std::string& path, const std::function<bool(const std::stri
     return FindDataOfNsItem(*entry);
 }
 
-/// The order of two rows by a column as the folder compares them: negative,
-/// 0 (also when the folder cannot tell) or positive.
-int CompareRows(IShellFolder& folder, int column, const TShellFileItem& first,
-                const TShellFileItem& second)
+/// The rows' order by a column in a direction (+1 or -1), as indexes into
+/// `rows`: by the folder's sort keys, made once per row, when it gives them,
+/// else by its comparison of each pair (a pair it cannot compare counts as
+/// equal).
+std::vector<size_t> SortedOrder(IShellFolder& folder, int column, int direction,
+                                const std::vector<std::unique_ptr<TShellFileItem>>& rows)
 {
-    const HRESULT result =
-        folder.CompareIDs(column, first.RelativeIdList.Data(), second.RelativeIdList.Data());
-    return FAILED(result) ? 0 : ResultCode(result);
+    std::vector<TItemIdPosition> lists;
+    lists.reserve(rows.size());
+    for (const auto& row : rows)
+        lists.push_back(row->RelativeIdList.Data());
+    std::vector<size_t> order(rows.size());
+    std::iota(order.begin(), order.end(), size_t{0});
+    std::vector<TSortKey> keys;
+    if (SUCCEEDED(folder.GetSortKeys(column, lists, keys)) && keys.size() == rows.size()) {
+        std::sort(order.begin(), order.end(), [&](size_t first, size_t second) {
+            return direction < 0 ? keys[second] < keys[first] : keys[first] < keys[second];
+        });
+        return order;
+    }
+    // A merge sort, since pairs that count as equal although they are not
+    // break the strict order that a quicksort's unguarded scans rely on.
+    std::stable_sort(order.begin(), order.end(), [&](size_t first, size_t second) {
+        const HRESULT result = folder.CompareIDs(column, lists[first], lists[second]);
+        return SUCCEEDED(result) && ResultCode(result) * direction < 0;
+    });
+    return order;
 }
 
 bool IsExistingDirectory(const std::string& path)
@@ -595,12 +615,14 @@ void TShellFileList::Sort(int column)
     const std::shared_ptr<IShellFolder> folder = GetFolder();
     if (!folder)
         return;
-    const int direction = SortOrders[static_cast<size_t>(column)];
-    // A merge sort, since a folder that cannot compare some pairs calls them
-    // equal, which a quicksort's unguarded scans do not survive.
-    std::stable_sort(items_.begin(), items_.end(), [&](const auto& first, const auto& second) {
-        return CompareRows(*folder, column, *first, *second) * direction < 0;
-    });
+    const std::vector<size_t> order =
+        SortedOrder(*folder, column, SortOrders[static_cast<size_t>(column)], items_);
+    std::vector<std::unique_ptr<TShellFileItem>> sorted;
+    sorted.reserve(items_.size());
+    for (size_t index : order)
+        sorted.push_back(std::move(items_[index]));
+    // Moved back one by one, so the store keeps the room it reserved.
+    std::move(sorted.begin(), sorted.end(), items_.begin());
 }
 
 void TShellFileList::SortKeepSelection(int column)
