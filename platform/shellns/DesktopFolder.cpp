@@ -165,10 +165,13 @@ bool TDesktopFolder::ChildSortKeys(int column, const std::vector<TNsItem>& items
     // A special's rank is its own, and entries of one directory differ in
     // what their keys already hold, so identity adds nothing.
     std::vector<TNsItem> entries;
+    std::vector<std::string_view> names;
     for (const TNsItem& item : items)
-        if (item.Kind == TNsItemKind::Entry)
+        if (item.Kind == TNsItemKind::Entry) {
             entries.push_back(item);
-    std::vector<TSortKey> entryKeys = NsEntrySortKeys(column & 0xFFFF, entries);
+            names.push_back(item.Name);
+        }
+    std::vector<TSortKey> entryKeys = NsEntrySortKeys(column & 0xFFFF, entries, names);
     keys.resize(items.size());
     size_t entry = 0;
     for (size_t i = 0; i < items.size(); ++i) {

@@ -434,20 +434,18 @@ int CompareNsEntries(int column, const TNsItem& first, const TNsItem& second)
     return order;
 }
 
-std::vector<TSortKey> NsEntrySortKeys(int column, const std::vector<TNsItem>& items)
+std::vector<TSortKey> NsEntrySortKeys(int column, std::span<const TNsItem> items,
+                                      std::span<const std::string_view> names)
 {
     // Folders share one type, which the first number already sets apart.
     std::vector<std::string> types;
     if (column == 2)
-        for (const TNsItem& item : items)
-            types.push_back(item.IsFolder() ? std::string() : TypeNameOf(item));
-    std::vector<std::string_view> names;
-    names.reserve(items.size() + types.size());
-    for (const TNsItem& item : items)
-        names.push_back(item.Name);
-    for (const std::string& type : types)
-        names.push_back(type);
-    const std::vector<uint32_t> places = NsNamePlaces(names);
+        for (size_t i = 0; i < items.size(); ++i)
+            types.push_back(items[i].IsFolder() ? std::string()
+                                                : FileTypeName(names[i]).toStdString());
+    std::vector<std::string_view> placed(names.begin(), names.end());
+    placed.insert(placed.end(), types.begin(), types.end());
+    const std::vector<uint32_t> places = NsNamePlaces(placed);
 
     std::vector<TSortKey> keys(items.size());
     for (size_t i = 0; i < items.size(); ++i) {
@@ -746,17 +744,23 @@ HRESULT TFsFolder::CompareIDs(int column, TItemIdPosition first, TItemIdPosition
 HRESULT TFsFolder::GetSortKeys(int column, std::span<const TItemIdPosition> items,
                                std::vector<TSortKey>& keys)
 {
+    // The names stay in the items' bytes: a copy of each would cost more
+    // than the rest of the key.
     std::vector<TNsItem> entries;
+    std::vector<std::string_view> names;
     entries.reserve(items.size());
+    names.reserve(items.size());
     for (TItemIdPosition position : items) {
         if (!position || IsItemIdEnd(position) || HasSeveralItemIds(position))
             return E_INVALIDARG;
-        std::optional<TNsItem> entry = DecodeEntry(position);
-        if (!entry)
+        std::string_view name;
+        std::optional<TNsItem> entry = DecodeNsItemFacts(position, name);
+        if (!entry || entry->Kind != TNsItemKind::Entry)
             return E_INVALIDARG;
         entries.push_back(std::move(*entry));
+        names.push_back(name);
     }
-    keys = NsEntrySortKeys(column & 0xFFFF, entries);
+    keys = NsEntrySortKeys(column & 0xFFFF, entries, names);
     return S_OK;
 }
 

@@ -185,8 +185,10 @@ int CompareNsIdentity(const TNsItem& first, const TNsItem& second);
 int CompareNsEntries(int column, const TNsItem& first, const TNsItem& second);
 
 /// The sort keys of Entry items by a column: keys of distinct items compare
-/// as CompareNsEntries compares them. Keys of one call only.
-std::vector<TSortKey> NsEntrySortKeys(int column, const std::vector<TNsItem>& items);
+/// as CompareNsEntries compares them. Keys of one call only. `names[i]` is
+/// the name of `items[i]`, whose own Name is not looked at.
+std::vector<TSortKey> NsEntrySortKeys(int column, std::span<const TNsItem> items,
+                                      std::span<const std::string_view> names);
 
 /// Bytes that order as CompareNsIdentity orders items.
 std::string NsIdentityBytes(const TNsItem& item);

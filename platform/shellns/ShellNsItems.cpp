@@ -86,7 +86,7 @@ TItemIdList EncodeNsItems(const std::vector<TNsItem>& items)
                            0);
 }
 
-std::optional<TNsItem> DecodeNsItem(TItemIdPosition position)
+std::optional<TNsItem> DecodeNsItemFacts(TItemIdPosition position, std::string_view& name)
 {
     if (!position)
         return std::nullopt;
@@ -105,12 +105,22 @@ std::optional<TNsItem> DecodeNsItem(TItemIdPosition position)
     item.CreationTime = GetUnsigned(position + 17, 8);
     item.LastAccessTime = GetUnsigned(position + 25, 8);
     item.LastWriteTime = GetUnsigned(position + 33, 8);
-    item.Name.assign(reinterpret_cast<const char*>(position + kNsItemHeaderSize),
-                     count - kNsItemHeaderSize);
-    if (!IsValidNsItemName(item.Kind, item.Name))
+    const std::string_view bytes(reinterpret_cast<const char*>(position + kNsItemHeaderSize),
+                                 count - kNsItemHeaderSize);
+    if (!IsValidNsItemName(item.Kind, bytes))
         return std::nullopt;
     if (IsSpecialKind(item.Kind) && (item.Flags != 0 || item.Size != 0))
         return std::nullopt;
+    name = bytes;
+    return item;
+}
+
+std::optional<TNsItem> DecodeNsItem(TItemIdPosition position)
+{
+    std::string_view name;
+    std::optional<TNsItem> item = DecodeNsItemFacts(position, name);
+    if (item)
+        item->Name.assign(name);
     return item;
 }
 

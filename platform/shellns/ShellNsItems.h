@@ -72,6 +72,10 @@ TItemIdList EncodeNsItems(const std::vector<TNsItem>& items);
 /// for its kind.
 std::optional<TNsItem> DecodeNsItem(TItemIdPosition position);
 
+/// The same, with the name left in the list's bytes: `name` views them
+/// (valid while the list lives) and the item's Name stays empty.
+std::optional<TNsItem> DecodeNsItemFacts(TItemIdPosition position, std::string_view& name);
+
 /// Every item of a sound list, in order; none when any item does not decode.
 std::optional<std::vector<TNsItem>> DecodeNsList(TItemIdPosition list);
 
