@@ -434,42 +434,60 @@ int CompareNsEntries(int column, const TNsItem& first, const TNsItem& second)
     return order;
 }
 
+namespace {
+
+// What a key holds of an entry's own facts; the names' places come after.
+void PutEntryNumbers(int column, const TNsItem& item, TSortKey& key)
+{
+    std::array<uint64_t, 3>& numbers = key.Numbers;
+    numbers[0] = item.IsFolder() ? 0 : 1;
+    switch (column) {
+    case 1:
+        numbers[1] = item.Size;
+        break;
+    case 3:
+        numbers[1] = item.LastWriteTime;
+        break;
+    case 4:
+        numbers[1] = item.Attributes;
+        break;
+    default:
+        break;
+    }
+}
+
+// `names` holds one name per key; by type, the keys of files get the places
+// of their type names too. Folders share one type, which the first number
+// already sets apart.
+void PutEntryPlaces(int column, std::vector<std::string_view>& names, std::vector<TSortKey>& keys)
+{
+    const size_t count = keys.size();
+    std::vector<std::string> types;
+    if (column == 2) {
+        types.resize(count);
+        for (size_t i = 0; i < count; ++i)
+            if (keys[i].Numbers[0] != 0)
+                types[i] = FileTypeName(names[i]).toStdString();
+        names.insert(names.end(), types.begin(), types.end());
+    }
+    const std::vector<uint32_t> places = NsNamePlaces(names);
+    for (size_t i = 0; i < count; ++i) {
+        keys[i].Numbers[2] = places[i];
+        if (column == 2 && keys[i].Numbers[0] != 0)
+            keys[i].Numbers[1] = places[count + i];
+    }
+}
+
+} // namespace
+
 std::vector<TSortKey> NsEntrySortKeys(int column, std::span<const TNsItem> items,
                                       std::span<const std::string_view> names)
 {
-    // Folders share one type, which the first number already sets apart.
-    std::vector<std::string> types;
-    if (column == 2)
-        for (size_t i = 0; i < items.size(); ++i)
-            types.push_back(items[i].IsFolder() ? std::string()
-                                                : FileTypeName(names[i]).toStdString());
-    std::vector<std::string_view> placed(names.begin(), names.end());
-    placed.insert(placed.end(), types.begin(), types.end());
-    const std::vector<uint32_t> places = NsNamePlaces(placed);
-
     std::vector<TSortKey> keys(items.size());
-    for (size_t i = 0; i < items.size(); ++i) {
-        const TNsItem& item = items[i];
-        std::array<uint64_t, 3>& numbers = keys[i].Numbers;
-        numbers[0] = item.IsFolder() ? 0 : 1;
-        numbers[2] = places[i];
-        switch (column) {
-        case 1:
-            numbers[1] = item.Size;
-            break;
-        case 2:
-            numbers[1] = item.IsFolder() ? 0 : places[items.size() + i];
-            break;
-        case 3:
-            numbers[1] = item.LastWriteTime;
-            break;
-        case 4:
-            numbers[1] = item.Attributes;
-            break;
-        default:
-            break;
-        }
-    }
+    for (size_t i = 0; i < items.size(); ++i)
+        PutEntryNumbers(column, items[i], keys[i]);
+    std::vector<std::string_view> placed(names.begin(), names.end());
+    PutEntryPlaces(column, placed, keys);
     return keys;
 }
 
@@ -744,23 +762,25 @@ HRESULT TFsFolder::CompareIDs(int column, TItemIdPosition first, TItemIdPosition
 HRESULT TFsFolder::GetSortKeys(int column, std::span<const TItemIdPosition> items,
                                std::vector<TSortKey>& keys)
 {
-    // The names stay in the items' bytes: a copy of each would cost more
-    // than the rest of the key.
-    std::vector<TNsItem> entries;
+    // Nothing is copied that the items' bytes hold already: for a large
+    // folder every temporary block costs fresh pages.
+    column &= 0xFFFF;
+    std::vector<TSortKey> made(items.size());
     std::vector<std::string_view> names;
-    entries.reserve(items.size());
-    names.reserve(items.size());
-    for (TItemIdPosition position : items) {
+    names.reserve(column == 2 ? 2 * items.size() : items.size());
+    for (size_t i = 0; i < items.size(); ++i) {
+        const TItemIdPosition position = items[i];
         if (!position || IsItemIdEnd(position) || HasSeveralItemIds(position))
             return E_INVALIDARG;
         std::string_view name;
-        std::optional<TNsItem> entry = DecodeNsItemFacts(position, name);
+        const std::optional<TNsItem> entry = DecodeNsItemFacts(position, name);
         if (!entry || entry->Kind != TNsItemKind::Entry)
             return E_INVALIDARG;
-        entries.push_back(std::move(*entry));
+        PutEntryNumbers(column, *entry, made[i]);
         names.push_back(name);
     }
-    keys = NsEntrySortKeys(column & 0xFFFF, entries, names);
+    PutEntryPlaces(column, names, made);
+    keys = std::move(made);
     return S_OK;
 }
 
