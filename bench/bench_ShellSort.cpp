@@ -8,7 +8,8 @@
 //      for the others the column's value followed by the name's key.
 // Each figure is the median of a few repetitions, taken after a first sort by
 // name (as the list's fill makes one), so the namespace's cache of name keys
-// is warm, as it is on a header click. A missed goal is printed, never an
+// is warm, as it is on a header click; the first call of (b) also numbers the
+// names that sort left, and is printed apart. A missed goal is printed, never an
 // exit code; a key order that differs from CompareIDs' is an error.
 #include "platform/shellns/FsFolder.h"
 #include "platform/shellns/ShellNs.h"
@@ -220,8 +221,9 @@ int main(int argc, char** argv)
                     columnNames[column], design * 1e3, design / floor, keyed * 1e3, keyed / floor,
                     Median(keySortTimes) * 1e3, floor * 1e3);
         if (column == 0)
-            std::printf("           goal: (b) within 2x of (c): %s\n",
-                        keyed <= 2 * floor ? "met" : "MISSED");
+            std::printf("           goal: (b) within 2x of (c): %s; (b)'s first call, which "
+                        "numbers the names the fill's sort left, %.1f ms\n",
+                        keyed <= 2 * floor ? "met" : "MISSED", keyTimes.front() * 1e3);
     }
     return errors == 0 ? 0 : 1;
 }
