@@ -558,7 +558,10 @@ void TShellFileList::SetFolder(TItemIdPosition idList)
 
 int TShellFileList::Fill()
 {
-    StopWatching();
+    // The watches stay while the folder is read (StartWatching moves them
+    // only to another folder): stopping and restarting them would drop what
+    // they have not reported yet and miss what changes before the watcher
+    // threads watch again. Their reports wait for the UI thread anyway.
     ListView_->BeginRowsUpdate();
     bool filled = false;
     {

@@ -15,7 +15,6 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -28,7 +27,6 @@ bool WaitUntil(const std::function<bool()>& done)
         if (steady_clock::now() > deadline)
             return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        std::this_thread::sleep_for(milliseconds(5));
     }
     return true;
 }
@@ -68,10 +66,7 @@ struct TFakeListView : IShellFileListView
     int FocusedRow() const override { return Focus; }
     void SetFocusedRow(int row) override { Focus = row; }
     bool IsRowSelected(int row) const override { return Selected.at(static_cast<size_t>(row)); }
-    int SelectedRowCount() const override
-    {
-        return std::count(Selected.begin(), Selected.end(), true);
-    }
+    int SelectedRowCount() const override { return std::ranges::count(Selected, true); }
     void SetRowSelected(int row, bool selected) override
     {
         const auto first = Selected.begin() + std::max(row, 0);
@@ -110,25 +105,30 @@ TShellFileItem* ItemNamed(TShellFileList& store, const std::string& name)
     return nullptr;
 }
 
-// The real namespace over a temporary folder "t" holding "sub", a user of
-// its own and a mount table of the root file system alone.
+// The scripted namespace with a file-system folder of three files that each
+// column orders differently (column 4 by the namespace's attribute bits); or,
+// after UseFiles, the real one over a temporary folder "t" holding "sub",
+// with a user of its own and a mount table of the root file system alone.
 class ShellFileList : public ::testing::Test
 {
 protected:
     ShellFileList() : savedSources(MountSources())
     {
+        const uint32_t fs = SFGAO_FILESYSTEM;
+        music.AddFile("a",
+                      {.Attributes = fs | 2, .TypeName = "Y", .FileSize = 2, .LastWriteTime = 1});
+        music.AddFile("b",
+                      {.Attributes = fs | 1, .TypeName = "Z", .FileSize = 1, .LastWriteTime = 3});
+        music.AddFile("c", {.Attributes = fs, .TypeName = "X", .FileSize = 3, .LastWriteTime = 2});
         for (const char* name : {"home", "t", "t/sub"})
             Check(mkdir(dir.File(name).c_str(), 0755) == 0, name);
         Check(WriteFileBytes(dir.File("mountinfo"), "20 1 0:20 / / rw - ext4 /dev/vda1 rw\n"), "");
         SetMountSources({.MountTable = dir.File("mountinfo")});
-        SetShellNamespace(std::make_shared<TLinuxShellNamespace>());
         view.Store = &store;
     }
-    ~ShellFileList() override
-    {
-        SetMountSources(savedSources);
-        SetShellNamespace(nullptr);
-    }
+    ~ShellFileList() override { SetMountSources(savedSources); }
+    void UseFiles() { SetShellNamespace(std::make_shared<TLinuxShellNamespace>()); }
+    void Show(TFakeNode& node) { store.SetFolder(node.AbsoluteIdList().Data()); }
     void Show(const std::string& name)
     {
         TItemIdList list;
@@ -144,12 +144,17 @@ protected:
     TTestDir dir;
     TScopedVariable home{"HOME", dir.File("home")};
     TMountSources savedSources;
+    TFakeShell shell;
+    TFakeShellScope scope{shell};
+    TFakeNode& music =
+        shell.Desktop().AddFolder("m", {.Attributes = SFGAO_FILESYSTEM, .Path = "/m"});
     TFakeListView view;
     TShellFileList store{&view};
 };
 
 TEST_F(ShellFileList, SizeTextsRoundUpToKilobytesWithoutWrapping)
 {
+    UseFiles();
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     const std::tuple<const char*, off_t, const char*> table[] = {
         {"zero", 0, "0KB"},        {"one", 1, "1KB"},
@@ -159,8 +164,7 @@ TEST_F(ShellFileList, SizeTextsRoundUpToKilobytesWithoutWrapping)
         MakeFile(name, size);
     Show("t");
     for (const auto& [name, size, text] : table) {
-        ASSERT_NE(ItemNamed(store, name), nullptr) << name;
-        EXPECT_EQ(ItemNamed(store, name)->GetFileSize(), static_cast<uint64_t>(size)) << name;
+        ASSERT_TRUE(ItemNamed(store, name)) << name;
         EXPECT_EQ(ItemNamed(store, name)->GetSizeText(), text) << name;
     }
     EXPECT_EQ(ItemNamed(store, "sub")->GetSizeText(), "");
@@ -172,6 +176,7 @@ TEST_F(ShellFileList, SizeTextsRoundUpToKilobytesWithoutWrapping)
 
 TEST_F(ShellFileList, SwitchingToTheComputerAndBackRestoresTheColumns)
 {
+    UseFiles();
     for (int width : {200, 80, 120, 140, 60}) // both number columns right-aligned
         view.Columns.push_back({QString(), width, width < 100});
     view.Order = {0, 2, 1, 3, 4};
@@ -196,27 +201,42 @@ TEST_F(ShellFileList, SwitchingToTheComputerAndBackRestoresTheColumns)
 
 TEST_F(ShellFileList, FilesCreatedChangedRenamedAndRemovedShowAfterTheQuietTime)
 {
+    UseFiles();
     Show("t");
     ASSERT_TRUE(WaitUntil([&] { // the watchers' threads open the watches
         return store.NameWatcher()->WatchCount() > 0 && store.ChangeWatcher()->WatchCount() > 0;
     }));
-    const auto showsAfterQuietTime = [&](const std::function<bool()>& shown) {
+    // A watcher watches again after each report; each step waits for that,
+    // so that the next change falls into a watch.
+    TShFilesWatcher* names = store.NameWatcher();
+    TShFilesWatcher* contents = store.ChangeWatcher();
+    const auto step = [&](TShFilesWatcher* watcher, const std::function<void()>& change,
+                          const std::function<bool()>& shown) {
+        const int watches = watcher->WatchCount();
         const auto start = steady_clock::now();
-        EXPECT_TRUE(WaitUntil(shown));
+        change();
+        EXPECT_TRUE(WaitUntil([&] { return shown() && watcher->WatchCount() > watches; }));
         EXPECT_GE(steady_clock::now() - start, milliseconds(1900));
     };
-    MakeFile("new", 10); // also a write, which the content watcher reports
-    showsAfterQuietTime([&] { return ItemNamed(store, "new") && view.Refreshes > 0; });
-    MakeFile("new", 5000);
-    showsAfterQuietTime([&] { return ItemNamed(store, "new")->GetSizeText() == "5KB"; });
-    Check(rename(dir.File("t/new").c_str(), dir.File("t/old").c_str()) == 0, "rename");
-    showsAfterQuietTime([&] { return Names(store) == "sub old "; });
-    Check(unlink(dir.File("t/old").c_str()) == 0, "unlink");
-    showsAfterQuietTime([&] { return Names(store) == "sub "; });
+    const int contentWatches = contents->WatchCount();
+    step(
+        names, [&] { MakeFile("new", 10); }, [&] { return ItemNamed(store, "new"); });
+    ASSERT_TRUE(WaitUntil([&] { return contents->WatchCount() > contentWatches; })); // the write
+    step(
+        contents, [&] { MakeFile("new", 5000); }, [&] { return view.Refreshes > 0; });
+    EXPECT_EQ(ItemNamed(store, "new")->GetSizeText(), "5KB");
+    step(
+        names,
+        [&] { Check(rename(dir.File("t/new").c_str(), dir.File("t/old").c_str()) == 0, ""); },
+        [&] { return Names(store) == "sub old "; });
+    step(
+        names, [&] { Check(unlink(dir.File("t/old").c_str()) == 0, ""); },
+        [&] { return Names(store) == "sub "; });
 }
 
 TEST_F(ShellFileList, ADeletedFolderFallsBackToTheTreesFolder)
 {
+    UseFiles();
     TShellTreeView tree;
     tree.SelectPath(dir.File("t"));
     view.Tree = &tree;
@@ -227,43 +247,19 @@ TEST_F(ShellFileList, ADeletedFolderFallsBackToTheTreesFolder)
     EXPECT_EQ(store.Count(), 0);
 }
 
-// The scripted namespace: a file-system folder of three files that each
-// column orders differently (column 4 by the namespace's attribute bits).
-class ShellFileListStore : public ::testing::Test
+TEST_F(ShellFileList, SortsByEachColumnInBothDirections)
 {
-protected:
-    ShellFileListStore()
-    {
-        const uint32_t fs = SFGAO_FILESYSTEM;
-        music.AddFile("a",
-                      {.Attributes = fs | 2, .TypeName = "Y", .FileSize = 2, .LastWriteTime = 1});
-        music.AddFile("b",
-                      {.Attributes = fs | 1, .TypeName = "Z", .FileSize = 1, .LastWriteTime = 3});
-        music.AddFile("c", {.Attributes = fs, .TypeName = "X", .FileSize = 3, .LastWriteTime = 2});
-        view.Store = &store;
-    }
-    void Show(TFakeNode& node) { store.SetFolder(node.AbsoluteIdList().Data()); }
-
-    TFakeShell shell;
-    TFakeShellScope scope{shell};
-    TFakeNode& music =
-        shell.Desktop().AddFolder("m", {.Attributes = SFGAO_FILESYSTEM, .Path = "/m"});
-    TFakeListView view;
-    TShellFileList store{&view};
-};
-
-TEST_F(ShellFileListStore, SortsByEachColumnInBothDirections)
-{
-    const std::string ascending[] = {"a b c ", "b a c ", "c a b ", "a c b ", "c b a "};
+    const std::string orders[][2] = {{"a b c ", "c b a "},
+                                     {"b a c ", "c a b "},
+                                     {"c a b ", "b a c "},
+                                     {"a c b ", "b c a "},
+                                     {"c b a ", "a b c "}};
     Show(music);
     for (int column = 0; column < 5; ++column) {
         for (int direction : {1, -1}) {
             store.SortOrders[static_cast<size_t>(column)] = direction;
             store.Sort(column);
-            std::string expected = ascending[column];
-            if (direction < 0)
-                expected = std::string(expected.rbegin() + 1, expected.rend()) + " ";
-            EXPECT_EQ(Names(store), expected) << "column " << column << " direction " << direction;
+            EXPECT_EQ(Names(store), orders[column][direction < 0]) << column << " " << direction;
         }
     }
     music.Remove(*music.Child("b"));
@@ -276,7 +272,7 @@ TEST_F(ShellFileListStore, SortsByEachColumnInBothDirections)
     }
 }
 
-TEST_F(ShellFileListStore, SortKeepsSelectionAndFocusAndDeleteTakesTheSelectedRows)
+TEST_F(ShellFileList, SortKeepsSelectionAndFocusAndDeleteTakesTheSelectedRows)
 {
     for (const char* name : {"d", "e"})
         music.AddFile(name, {.Attributes = SFGAO_FILESYSTEM});
@@ -303,27 +299,28 @@ TEST_F(ShellFileListStore, SortKeepsSelectionAndFocusAndDeleteTakesTheSelectedRo
     EXPECT_EQ(view.ListChanges, changes + 1);
 }
 
-TEST_F(ShellFileListStore, ModifiedTimeWithAZeroHalfIsTheZeroDateTime)
+TEST_F(ShellFileList, ModifiedTimeWithAZeroHalfIsTheZeroDateTime)
 {
     const TLocalZone zone("UTC");
-    const QDateTime zero(QDate(1899, 12, 30), QTime(0, 0));
-    const std::pair<TFileTime, QDateTime> table[] = {
-        {0, zero},
+    const auto text = [](QDate date, QTime time) {
+        const QLocale locale;
+        return (locale.toString(date, QLocale::ShortFormat) + QLatin1Char(' ') +
+                locale.toString(time, QLocale::ShortFormat))
+            .toStdString();
+    };
+    const std::string zero = text({1899, 12, 30}, {0, 0});
+    const std::pair<TFileTime, std::string> table[] = {
         {0xFFFFFFFF, zero},
         {TFileTime{0x01D6} << 32, zero},
-        {132224078400000000, QDateTime(QDate(2020, 1, 2), QTime(3, 4))}};
+        {132224078400000000, text({2020, 1, 2}, {3, 4})}};
     for (const auto& [time, shown] : table) {
         music.Child("a")->Options.LastWriteTime = time;
         Show(music);
-        const QLocale locale;
-        const QString expected = locale.toString(shown.date(), QLocale::ShortFormat) +
-                                 QLatin1Char(' ') +
-                                 locale.toString(shown.time(), QLocale::ShortFormat);
-        EXPECT_EQ(ItemNamed(store, "a")->GetModifiedText(), expected.toStdString()) << time;
+        EXPECT_EQ(ItemNamed(store, "a")->GetModifiedText(), shown) << time;
     }
 }
 
-TEST_F(ShellFileListStore, FiltersTheVirtualKindsAtTheDesktopAndInsideTheComputer)
+TEST_F(ShellFileList, FiltersTheVirtualKindsAtTheDesktopAndInsideTheComputer)
 {
     TFakeNode& desktop = shell.Desktop();
     TFakeNode& computer = desktop.AddFolder("PC", {.Csidl = 17});
