@@ -505,41 +505,33 @@ TEST_F(LinuxShell, TrashShowsOriginalNames)
 TEST_F(LinuxShell, VirtualFoldersGiveSortKeysInTheirCompareIdsOrder)
 {
     MakeDirectory(desktop + "/Zeta");
-    for (const char* name : {"a.txt", "B.mp3", "10.mp3", "2.mp3"})
-        Check(WriteFileBytes(desktop + "/" + name, name), name);
     // Two trashed files of one original name, told apart by identity alone.
-    for (const char* name : {"x.ogg", "x.1.ogg", "plain.txt"}) {
-        Check(WriteFileBytes(data + "/Trash/files/" + name, "x"), name);
-        Check(WriteFileBytes(data + "/Trash/info/" + std::string(name) + ".trashinfo",
-                             "[Trash Info]\nPath=/home/u/Song.ogg\n"),
+    for (const char* name : {"a.txt", "B.mp3", "10.mp3", "2.mp3", "x.ogg", "x.1.ogg"})
+        Check(WriteFileBytes(desktop + "/" + name, name) &&
+                  WriteFileBytes(data + "/Trash/files/" + name, "x") &&
+                  WriteFileBytes(data + "/Trash/info/" + name + ".trashinfo",
+                                 "[Trash Info]\nPath=/home/u/Song.ogg\n"),
               name);
-    }
     std::shared_ptr<IShellFolder> root = Desktop();
-    const std::vector<TNsItem> noItems;
-    const std::vector<TNsItem> folders[] = {noItems,
-                                            {Special(TNsItemKind::Trash)},
-                                            {Special(TNsItemKind::Computer)},
-                                            {Special(TNsItemKind::Network)}};
-    for (const std::vector<TNsItem>& path : folders) {
-        std::shared_ptr<IShellFolder> folder = path.empty() ? root : Bind(*root, path);
+    for (TNsItemKind kind :
+         {TNsItemKind::Entry, TNsItemKind::Trash, TNsItemKind::Computer, TNsItemKind::Network}) {
+        std::shared_ptr<IShellFolder> folder =
+            kind == TNsItemKind::Entry ? root : Bind(*root, {Special(kind)});
         ASSERT_TRUE(folder);
         std::vector<TItemIdList> lists;
         Enumerate(*folder, kAll, &lists);
-        ASSERT_FALSE(lists.empty());
         std::vector<TItemIdPosition> items;
         for (const TItemIdList& list : lists)
             items.push_back(list.Data());
+        ASSERT_FALSE(items.empty());
         for (int column = 0; column <= 4; ++column) {
             std::vector<TSortKey> keys;
             ASSERT_EQ(folder->GetSortKeys(column, items, keys), S_OK);
             for (size_t i = 0; i < items.size(); ++i)
                 for (size_t j = 0; j < items.size(); ++j) {
                     const int order = ResultCode(folder->CompareIDs(column, items[i], items[j]));
-                    const std::strong_ordering keyOrder = keys[i] <=> keys[j];
-                    EXPECT_EQ(keyOrder < 0, order < 0)
-                        << NameOf(*folder, items[i]) << " / " << NameOf(*folder, items[j]) << " "
-                        << column;
-                    EXPECT_EQ(keyOrder == 0, order == 0);
+                    EXPECT_EQ((keys[i] <=> keys[j]) < 0, order < 0) << NameOf(*folder, items[i]);
+                    EXPECT_EQ((keys[i] <=> keys[j]) == 0, order == 0) << column;
                 }
         }
     }
