@@ -82,30 +82,30 @@ FindDataOfPath(const std::string& path, const std::function<bool(const std::stri
     return FindDataOfNsItem(*entry);
 }
 
-/// The rows' order by a column in a direction (+1 or -1), as indexes into
-/// `rows`: by the folder's sort keys, made once per row, when it gives them,
-/// else by its comparison of each pair (a pair it cannot compare counts as
-/// equal).
-std::vector<size_t> SortedOrder(IShellFolder& folder, int column, int direction,
-                                const std::vector<std::unique_ptr<TShellFileItem>>& rows)
+/// The rows' order by keys of one GetSortKeys call, in a direction (+1 or
+/// -1), as indexes.
+std::vector<size_t> OrderByKeys(const std::vector<TSortKey>& keys, int direction)
 {
-    std::vector<TItemIdPosition> lists;
-    lists.reserve(rows.size());
-    for (const auto& row : rows)
-        lists.push_back(row->RelativeIdList.Data());
+    std::vector<size_t> order(keys.size());
+    std::iota(order.begin(), order.end(), size_t{0});
+    std::sort(order.begin(), order.end(), [&](size_t first, size_t second) {
+        return direction < 0 ? keys[second] < keys[first] : keys[first] < keys[second];
+    });
+    return order;
+}
+
+/// The same by the folder's comparison of each pair, for a folder that
+/// gives no keys (a pair it cannot compare counts as equal).
+std::vector<size_t> OrderByComparison(IShellFolder& folder, int column, int direction,
+                                      const std::vector<std::unique_ptr<TShellFileItem>>& rows)
+{
     std::vector<size_t> order(rows.size());
     std::iota(order.begin(), order.end(), size_t{0});
-    std::vector<TSortKey> keys;
-    if (SUCCEEDED(folder.GetSortKeys(column, lists, keys)) && keys.size() == rows.size()) {
-        std::sort(order.begin(), order.end(), [&](size_t first, size_t second) {
-            return direction < 0 ? keys[second] < keys[first] : keys[first] < keys[second];
-        });
-        return order;
-    }
     // A merge sort, since pairs that count as equal although they are not
     // break the strict order that a quicksort's unguarded scans rely on.
     std::stable_sort(order.begin(), order.end(), [&](size_t first, size_t second) {
-        const HRESULT result = folder.CompareIDs(column, lists[first], lists[second]);
+        const HRESULT result = folder.CompareIDs(column, rows[first]->RelativeIdList.Data(),
+                                                 rows[second]->RelativeIdList.Data());
         return SUCCEEDED(result) && ResultCode(result) * direction < 0;
     });
     return order;
@@ -136,6 +136,9 @@ TShellFileItem::TShellFileItem(TShellFileList* store, TItemIdList relativeIdList
 
 int TShellFileItem::GetIconIndex()
 {
+    // An icon is asked once per row; the absolute list it may need is not
+    // worth keeping for every row shown.
+    const TDropsMadeAbsoluteList drop(*this);
     if (OwnerList == nullptr || OwnerList->ListView()->ViewStyle() != vsIcon)
         return TShellDataItem::GetIconIndex();
     if (LargeIconIndex != -1)
@@ -187,19 +190,37 @@ TItemIdPosition TShellFileItem::GetParentIdList()
     return OwnerList != nullptr ? OwnerList->FolderIdList() : nullptr;
 }
 
+TShellFileItem::TDropsMadeAbsoluteList::TDropsMadeAbsoluteList(TShellFileItem& item)
+    : item_(item), hadList_(static_cast<bool>(item.AbsoluteIdList))
+{
+}
+
+TShellFileItem::TDropsMadeAbsoluteList::~TDropsMadeAbsoluteList()
+{
+    // Only a list made during the question: nobody can hold it yet.
+    if (!hadList_)
+        ShFreeIdList(item_.AbsoluteIdList);
+}
+
+TItemIdList TShellFileItem::MakeAbsoluteIdList() const
+{
+    if (OwnerList == nullptr || !RelativeIdList)
+        return {};
+    if (OwnerList->GetFolderLevel() == 0)
+        return ShCopyIdList(RelativeIdList.Data());
+    return ShConcatIdLists(OwnerList->FolderIdList(), RelativeIdList.Data());
+}
+
 TItemIdPosition TShellFileItem::GetAbsoluteIdList()
 {
-    if (!AbsoluteIdList && OwnerList != nullptr && RelativeIdList) {
-        if (OwnerList->GetFolderLevel() == 0)
-            AbsoluteIdList = ShCopyIdList(RelativeIdList.Data());
-        else
-            AbsoluteIdList = ShConcatIdLists(OwnerList->FolderIdList(), RelativeIdList.Data());
-    }
+    if (!AbsoluteIdList)
+        AbsoluteIdList = MakeAbsoluteIdList();
     return AbsoluteIdList.Data();
 }
 
 int TShellFileItem::GetOpenIconIndex()
 {
+    const TDropsMadeAbsoluteList drop(*this);
     if (OpenIconIndex == -1) {
         const bool large = OwnerList != nullptr && OwnerList->ListView()->ViewStyle() == vsIcon;
         OpenIconIndex = ShSysIconIndex(GetAbsoluteIdList(), large, false);
@@ -261,8 +282,12 @@ std::string TShellFileItem::GetSizeText()
 
 std::string TShellFileItem::GetTypeName()
 {
+    // A list made for the question and dropped after it: kept for every row
+    // shown, the absolute lists would outweigh everything else a row holds.
+    const TItemIdList absolute = AbsoluteIdList ? TItemIdList() : MakeAbsoluteIdList();
     TShFileInfo info;
-    if (!ShellNamespace()->GetFileInfo(GetAbsoluteIdList(), SHGFI_PIDL | SHGFI_TYPENAME, info))
+    if (!ShellNamespace()->GetFileInfo(AbsoluteIdList ? AbsoluteIdList.Data() : absolute.Data(),
+                                       SHGFI_PIDL | SHGFI_TYPENAME, info))
         return {};
     return FirstCharacters(info.TypeName, kMaxTypeNameCharacters);
 }
@@ -297,6 +322,8 @@ bool TShellFileItem::Rename(const std::string& newName, HRESULT* result)
     ShFreeIdList(RelativeIdList);
     ShFreeIdList(AbsoluteIdList);
     RelativeIdList = std::move(newItem);
+    if (OwnerList != nullptr)
+        OwnerList->ForgetSortKeys();
     LargeIconIndex = -1;
     IconIndex = -1;
     OpenIconIndex = -1;
@@ -361,6 +388,7 @@ void TShellFileList::Clear()
 {
     // The selection lists point into the items' lists.
     SelectedIdLists_.Clear();
+    ForgetSortKeys();
     items_.clear();
 }
 
@@ -615,17 +643,59 @@ void TShellFileList::Sort(int column)
 {
     if (column < 0 || column >= kShellListColumnCount || items_.size() < 2)
         return;
+    const int direction = SortOrders[static_cast<size_t>(column)];
+    if (sortKeysColumn_ == column && sortedDirection_ != 0) {
+        // Keys are equal only for one item, so the other direction is the
+        // same rows in reverse.
+        if (sortedDirection_ != direction) {
+            std::reverse(items_.begin(), items_.end());
+            std::reverse(sortKeys_.begin(), sortKeys_.end());
+            sortedDirection_ = direction;
+        }
+        return;
+    }
     const std::shared_ptr<IShellFolder> folder = GetFolder();
     if (!folder)
         return;
-    const std::vector<size_t> order =
-        SortedOrder(*folder, column, SortOrders[static_cast<size_t>(column)], items_);
+    // The keys of a column are kept with the rows, so that sorting by it
+    // again (a header click turns the direction) costs no second look.
+    if (sortKeysColumn_ != column || sortKeys_.size() != items_.size()) {
+        ForgetSortKeys();
+        std::vector<TItemIdPosition> lists;
+        lists.reserve(items_.size());
+        for (const auto& item : items_)
+            lists.push_back(item->RelativeIdList.Data());
+        if (SUCCEEDED(folder->GetSortKeys(column, lists, sortKeys_)) &&
+            sortKeys_.size() == items_.size())
+            sortKeysColumn_ = column;
+        else
+            ForgetSortKeys();
+    }
+    const std::vector<size_t> order = sortKeysColumn_ == column
+                                          ? OrderByKeys(sortKeys_, direction)
+                                          : OrderByComparison(*folder, column, direction, items_);
     std::vector<std::unique_ptr<TShellFileItem>> sorted;
     sorted.reserve(items_.size());
     for (size_t index : order)
         sorted.push_back(std::move(items_[index]));
     // Moved back one by one, so the store keeps the room it reserved.
     std::move(sorted.begin(), sorted.end(), items_.begin());
+    if (sortKeysColumn_ == column) {
+        std::vector<TSortKey> keys;
+        keys.reserve(order.size());
+        for (size_t index : order)
+            keys.push_back(std::move(sortKeys_[index]));
+        sortKeys_ = std::move(keys);
+        sortedDirection_ = direction;
+    }
+}
+
+void TShellFileList::ForgetSortKeys()
+{
+    sortKeys_.clear();
+    sortKeys_.shrink_to_fit();
+    sortKeysColumn_ = -1;
+    sortedDirection_ = 0;
 }
 
 void TShellFileList::SortKeepSelection(int column)
@@ -692,6 +762,7 @@ void TShellFileList::DeleteSelected()
                 items_[kept++] = std::move(items_[i]);
         }
         items_.resize(kept);
+        ForgetSortKeys();
     }
     ListView_->DoShListChange(this);
 }
@@ -747,6 +818,8 @@ void TShellFileList::FolderChanged(TShFilesWatcher* watcher, const std::string& 
         };
         for (const auto& item : items_)
             item->RefreshFindData(mayStall);
+        // Sizes, times and attributes may have changed.
+        ForgetSortKeys();
         ListView_->RowsRefreshed();
     }
 }

@@ -161,6 +161,25 @@ public:
 
     TShellFileList* OwnerList;
     int LargeIconIndex = -1;
+
+private:
+    /// The absolute list, made afresh.
+    TItemIdList MakeAbsoluteIdList() const;
+    /// Frees at its end an absolute list that was not cached at its start.
+    class TDropsMadeAbsoluteList
+    {
+    public:
+        explicit TDropsMadeAbsoluteList(TShellFileItem& item);
+        ~TDropsMadeAbsoluteList();
+        TDropsMadeAbsoluteList(const TDropsMadeAbsoluteList&) = delete;
+        TDropsMadeAbsoluteList& operator=(const TDropsMadeAbsoluteList&) = delete;
+
+    private:
+        TShellFileItem& item_;
+        bool hadList_;
+    };
+
+public:
     TWin32FindData FindData;
 };
 
@@ -219,6 +238,9 @@ public:
     std::vector<int> SavedColumnOrder;
     std::vector<int> SavedColumnWidths;
 
+    /// Drops the sort keys kept with the rows (their facts changed).
+    void ForgetSortKeys();
+
     /// The watchers; null once they ended.
     TShFilesWatcher* NameWatcher() const { return NameWatcher_; }
     TShFilesWatcher* ChangeWatcher() const { return ChangeWatcher_; }
@@ -237,6 +259,12 @@ private:
     TItemIdList FolderParentIdList_;
     TItemIdList FolderLastItem_;
     TShellIDList SelectedIdLists_;
+    /// The keys of one GetSortKeys call for column sortKeysColumn_, in row
+    /// order; -1: none kept.
+    std::vector<TSortKey> sortKeys_;
+    int sortKeysColumn_ = -1;
+    /// The direction the rows are in by those keys; 0 when not sorted by them.
+    int sortedDirection_ = 0;
     TShFilesWatcher* NameWatcher_ = nullptr;
     TShFilesWatcher* ChangeWatcher_ = nullptr;
 };
