@@ -8,10 +8,12 @@
 
 #include <QAbstractItemModelTester>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QTest>
 #include <QTreeView>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -174,6 +176,25 @@ TEST_F(ShellListView, LayoutIsLoadedAppliedAndSaved)
     const std::string saved = ReadFileBytes(dir.File("layout.ini"));
     EXPECT_NE(saved.find("SortOrder1=1\n"), std::string::npos) << saved;
     EXPECT_NE(saved.find("Columns0=4\n"), std::string::npos) << saved;
+}
+
+TEST_F(ShellListView, ARowIsRenamedInPlace)
+{
+    MakeFile(dir.File("t/old.mp3"), 1);
+    Open(dir.File("t"));
+    list->SetRowSelected(0, true);
+    list->EditCaption(0);
+    QLineEdit* editor = nullptr;
+    for (QLineEdit* open : list->ReportView()->viewport()->findChildren<QLineEdit*>())
+        editor = open->isVisible() ? open : editor;
+    ASSERT_NE(editor, nullptr);
+    editor->setText(QStringLiteral("新.mp3"));
+    QTest::keyClick(editor, Qt::Key_Return);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (!FileExists(dir.File("t/新.mp3")) && std::chrono::steady_clock::now() < deadline)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_TRUE(FileExists(dir.File("t/新.mp3")));
+    EXPECT_EQ(Names(), std::vector<std::string>{"新.mp3"});
 }
 
 TEST(ShellListViewLetters, AttributesShowAsLetters)
