@@ -165,6 +165,26 @@ int TShellDataItem::GetOverlayIndex()
     return -1;
 }
 
+TShItemIDType SpecialFolderKind(const std::shared_ptr<IShellFolder>& desktop, TItemIdPosition list)
+{
+    const struct
+    {
+        TShSpecialFolder folder;
+        TShItemIDType type;
+    } specials[] = {
+        {sfDrives, itMyComputer},
+        {sfNetwork, itNetWork},
+        {sfBitBucket, itBitBucket},
+    };
+    for (const auto& special : specials) {
+        TItemIdList known;
+        if (ShSpecialFolderIdList(special.folder, known) &&
+            ShCompareIdLists(desktop, known.Data(), list) == 0)
+            return special.type;
+    }
+    return itUnknown;
+}
+
 TShItemIDType TShellDataItem::GetItemType()
 {
     std::shared_ptr<IShellFolder> desktop;
@@ -177,21 +197,9 @@ TShItemIDType TShellDataItem::GetItemType()
         return itUnknown;
 
     if (level == 1) {
-        const struct
-        {
-            TShSpecialFolder folder;
-            TShItemIDType type;
-        } specials[] = {
-            {sfDrives, itMyComputer},
-            {sfNetwork, itNetWork},
-            {sfBitBucket, itBitBucket},
-        };
-        for (const auto& special : specials) {
-            TItemIdList list;
-            if (ShSpecialFolderIdList(special.folder, list) &&
-                ShCompareIdLists(desktop, list.Data(), RelativeIdList.Data()) == 0)
-                return special.type;
-        }
+        if (const TShItemIDType special = SpecialFolderKind(desktop, RelativeIdList.Data());
+            special != itUnknown)
+            return special;
     }
     // Without the folder every attribute would read as absent, which would
     // pass the item off as virtual.

@@ -84,6 +84,11 @@ private:
     uint8_t bits_ = 0;
 };
 
+/// The kind of a child of the desktop that is one of the special folders
+/// with a kind of its own (computer, network, recycle bin), compared in
+/// `desktop`; itUnknown for any other.
+TShItemIDType SpecialFolderKind(const std::shared_ptr<IShellFolder>& desktop, TItemIdPosition list);
+
 /// One namespace item. The base class holds the lists and the cached facts;
 /// the derived classes (tree folders, list rows) say where the item stands.
 ///

@@ -4,6 +4,7 @@
 #include "platform/shellns/FsFolder.h"
 #include "shell/ShellNotify.h"
 #include "shell/ShellUtils.h"
+#include "shellctrls/Finally.h"
 #include "shellctrls/ShellFilters.h"
 #include "shellctrls/ShellTreeView.h"
 #include "shellctrls/WaitCursor.h"
@@ -23,19 +24,6 @@ constexpr uint32_t kNameChangeFilter = 0x1 | 0x2;           // FILE_NAME | DIR_N
 constexpr uint32_t kContentChangeFilter = 0x4 | 0x8 | 0x10; // ATTRIBUTES | SIZE | LAST_WRITE
 constexpr size_t kInitialCapacity = 1000;
 constexpr size_t kMaxTypeNameCharacters = 80;
-
-/// Runs a call when the scope ends, also when an exception passes.
-template <class F> class TFinally
-{
-public:
-    explicit TFinally(F call) : call_(std::move(call)) {}
-    ~TFinally() { call_(); }
-    TFinally(const TFinally&) = delete;
-    TFinally& operator=(const TFinally&) = delete;
-
-private:
-    F call_;
-};
 
 std::string ToBytes(const QString& text)
 {
@@ -406,21 +394,9 @@ TShItemIDType TShellFileList::GetFolderType()
     if (level == 0)
         return itDeskTop;
     if (level == 1) {
-        const struct
-        {
-            TShSpecialFolder folder;
-            TShItemIDType type;
-        } specials[] = {
-            {sfDrives, itMyComputer},
-            {sfNetwork, itNetWork},
-            {sfBitBucket, itBitBucket},
-        };
-        for (const auto& special : specials) {
-            TItemIdList list;
-            if (ShSpecialFolderIdList(special.folder, list) &&
-                ShCompareIdLists(desktop, list.Data(), FolderIdList_.Data()) == 0)
-                return special.type;
-        }
+        if (const TShItemIDType special = SpecialFolderKind(desktop, FolderIdList_.Data());
+            special != itUnknown)
+            return special;
     }
     if (!FolderHasAttribute(iaFileSystem))
         return itVirtual;

@@ -5,6 +5,7 @@
 #include "platform/mounts/Mounts.h"
 #include "shell/DeviceChangeData.h"
 #include "shell/ShellNotify.h"
+#include "shellctrls/Finally.h"
 #include "shellctrls/ShellCtrlMessages.h"
 #include "shellctrls/ShellFilters.h"
 #include "shellctrls/WaitCursor.h"
@@ -46,19 +47,6 @@ public:
 private:
     QWidget* widget_;
     bool wasEnabled_;
-};
-
-/// Runs a call when the scope ends, also when an exception passes.
-template <class F> class TFinally
-{
-public:
-    explicit TFinally(F call) : call_(std::move(call)) {}
-    ~TFinally() { call_(); }
-    TFinally(const TFinally&) = delete;
-    TFinally& operator=(const TFinally&) = delete;
-
-private:
-    F call_;
 };
 
 /// Draws the selected node with its open icon, a cut node ghosted, the drop
