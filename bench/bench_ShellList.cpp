@@ -13,6 +13,7 @@
 //    another one, keeps the UI thread.
 // Each time is the median of a few repetitions. A missed goal is printed,
 // never an exit code: this is no test; only a broken set-up exits non-zero.
+#include "bench/BenchSupport.h"
 #include "platform/core/Posix.h"
 #include "platform/shellns/FsFolder.h"
 #include "platform/shellns/LinuxShell.h"
@@ -43,35 +44,15 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr int kOpenedFiles = 10'000;
 constexpr int kLargeFiles = 100'000;
 constexpr int kOtherFiles = 20;
 constexpr int kFirstRows = 40;
 
-template <typename Function> double Seconds(Function&& function)
-{
-    const auto start = Clock::now();
-    function();
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 [[noreturn]] void SetUpBroken(const char* what)
 {
     std::fprintf(stderr, "set-up broken: %s\n", what);
     std::exit(2);
-}
-
-void MakeDir(const std::string& path)
-{
-    Check(mkdir(path.c_str(), 0755) == 0, path);
 }
 
 // A music collection poured into one folder: numbered songs of several types
@@ -432,17 +413,8 @@ void LargeFolder(const std::string& folder, const std::string& other)
 
 int main(int argc, char** argv)
 {
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
     TTestDir dir;
-    // A user of the benchmark's own, so that the desktop is the same on every
-    // machine.
-    for (const char* name : {"home", "config", "data", "t"})
-        MakeDir(dir.File(name));
-    Check(mkdir(dir.File("runtime").c_str(), 0700) == 0, "runtime");
-    setenv("XDG_RUNTIME_DIR", dir.File("runtime").c_str(), 1);
-    setenv("HOME", dir.File("home").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", dir.File("config").c_str(), 1);
-    setenv("XDG_DATA_HOME", dir.File("data").c_str(), 1);
+    UseOwnDesktop(dir);
     QApplication application(argc, argv);
     SetShellNamespace(std::make_shared<TLinuxShellNamespace>());
 

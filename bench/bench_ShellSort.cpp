@@ -11,6 +11,7 @@
 // is warm, as it is on a header click; the first call of (b) also numbers the
 // names that sort left, and is printed apart. A missed goal is printed, never an
 // exit code; a key order that differs from CompareIDs' is an error.
+#include "bench/BenchSupport.h"
 #include "platform/shellns/FsFolder.h"
 #include "platform/shellns/ShellNs.h"
 #include "platform/shellns/SysImageList.h"
@@ -35,24 +36,9 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr int kFiles = 100'000;
 constexpr int kFolders = 20;
 constexpr int kRepetitions = 5;
-
-template <typename Function> double Seconds(Function&& function)
-{
-    const auto start = Clock::now();
-    function();
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 // A music collection poured into one folder: numbered songs of several
 // types and sizes, a few pictures and playlists, some sub-folders.

@@ -10,6 +10,8 @@
 //    the same readdir floor over the folders the tree fills on the way.
 // Each result is the median of a few repetitions, subject and floor taken in
 // turn. A missed goal is printed, never an exit code: this is no test.
+#include "bench/BenchSupport.h"
+#include "platform/core/Posix.h"
 #include "platform/shellns/LinuxShell.h"
 #include "platform/shellns/ShellNs.h"
 #include "shell/ShellIDFunc.h"
@@ -32,35 +34,10 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr int kWideFolders = 5'000;
 constexpr int kRefreshedNodes = 200;
 constexpr int kSelectDepth = 12;
 constexpr int kBranchesPerLevel = 8;
-
-template <typename Function> double Seconds(Function&& function)
-{
-    const auto start = Clock::now();
-    function();
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double Median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-void MakeDir(const std::string& path)
-{
-    Check(mkdir(path.c_str(), 0755) == 0, path);
-}
-
-bool IsDotOrDot(const char* name)
-{
-    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
-}
 
 // Whether a directory holds a directory, read up to the first one; the
 // namespace's has-children look.
@@ -76,7 +53,7 @@ bool PlainHasSubFolder(int parentFd, const char* name)
     }
     bool found = false;
     while (const dirent* entry = readdir(dir)) {
-        if (IsDotOrDot(entry->d_name))
+        if (IsDotOrDotDot(entry->d_name))
             continue;
         if (entry->d_type == DT_DIR) {
             found = true;
@@ -103,7 +80,7 @@ long PlainFill(const std::string& path, long& withChildren)
         return 0;
     long folders = 0;
     while (const dirent* entry = readdir(dir)) {
-        if (IsDotOrDot(entry->d_name))
+        if (IsDotOrDotDot(entry->d_name))
             continue;
         struct stat status;
         if (fstatat(dirfd(dir), entry->d_name, &status, 0) != 0 || !S_ISDIR(status.st_mode))
@@ -388,17 +365,8 @@ TResult SelectDeep(const std::string& base)
 
 int main(int argc, char** argv)
 {
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
     TTestDir dir;
-    // A user of the benchmark's own, so that the desktop is the same on every
-    // machine.
-    for (const char* name : {"home", "config", "data", "t"})
-        MakeDir(dir.File(name));
-    Check(mkdir(dir.File("runtime").c_str(), 0700) == 0, "runtime");
-    setenv("XDG_RUNTIME_DIR", dir.File("runtime").c_str(), 1);
-    setenv("HOME", dir.File("home").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", dir.File("config").c_str(), 1);
-    setenv("XDG_DATA_HOME", dir.File("data").c_str(), 1);
+    UseOwnDesktop(dir);
     QApplication application(argc, argv);
     SetShellNamespace(std::make_shared<TLinuxShellNamespace>());
 

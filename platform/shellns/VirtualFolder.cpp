@@ -157,16 +157,24 @@ HRESULT TVirtualFolder::CompareIDs(int column, TItemIdPosition first, TItemIdPos
     return child->CompareIDs(column, restA, restB);
 }
 
+std::optional<TNsItem> TVirtualFolder::OwnChild(TItemIdPosition position) const
+{
+    if (!position || IsItemIdEnd(position) || HasSeveralItemIds(position))
+        return std::nullopt;
+    std::optional<TNsItem> item = DecodeNsItem(position);
+    if (!item || !Owns(*item))
+        return std::nullopt;
+    return item;
+}
+
 HRESULT TVirtualFolder::GetSortKeys(int column, std::span<const TItemIdPosition> items,
                                     std::vector<TSortKey>& keys)
 {
     std::vector<TNsItem> children;
     children.reserve(items.size());
     for (TItemIdPosition position : items) {
-        if (!position || IsItemIdEnd(position) || HasSeveralItemIds(position))
-            return E_INVALIDARG;
-        std::optional<TNsItem> item = DecodeNsItem(position);
-        if (!item || !Owns(*item))
+        std::optional<TNsItem> item = OwnChild(position);
+        if (!item)
             return E_INVALIDARG;
         children.push_back(std::move(*item));
     }
@@ -226,10 +234,8 @@ HRESULT TVirtualFolder::UIObjectOf(QWidget* owner, std::span<const TItemIdPositi
     bool allEntries = true;
     std::optional<TNsItem> first;
     for (TItemIdPosition position : items) {
-        if (!position || IsItemIdEnd(position) || HasSeveralItemIds(position))
-            return E_INVALIDARG;
-        std::optional<TNsItem> item = DecodeNsItem(position);
-        if (!item || !Owns(*item))
+        std::optional<TNsItem> item = OwnChild(position);
+        if (!item)
             return E_INVALIDARG;
         allEntries = allEntries && item->Kind == TNsItemKind::Entry;
         if (!first)

@@ -130,6 +130,8 @@ private:
     /// of another folder.
     template <class Forward, class One>
     HRESULT ForItem(TItemIdPosition list, Forward&& forward, One&& one);
+    /// A one-item list of a child of this folder, decoded; none otherwise.
+    std::optional<TNsItem> OwnChild(TItemIdPosition position) const;
     template <class Interface>
     HRESULT UIObjectOf(QWidget* owner, std::span<const TItemIdPosition> items,
                        std::shared_ptr<Interface>& object);
