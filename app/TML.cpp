@@ -1,6 +1,7 @@
 #include "app/TML.h"
 
 #include "app/Unt_Main.h"
+#include "app/Unt_Splash.h"
 #include "platform/core/ExceptionHandler.h"
 #include "platform/kernel/Kernel.h"
 #include "platform/shellns/SysImageList.h"
@@ -44,6 +45,11 @@ TML::TML(int& argc, char** argv) : QApplication(argc, argv)
         QMessageBox::critical(activeWindow(), applicationDisplayName(), message);
     });
     SetStandardIconProvider(StyleIcon);
+    EnsureProgramResources();
+    QIcon icon;
+    for (int size : {16, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/tunemill/tunemill-%1.png").arg(size), QSize(size, size));
+    setWindowIcon(icon);
 }
 
 TML::~TML()
@@ -68,6 +74,7 @@ bool TML::notify(QObject* receiver, QEvent* event)
 
 int TML::Run()
 {
+    ShowStartupSplash();
     Tfrm_Main frm_Main;
     frm_Main.show();
     return exec();

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+/// The help page "help.htm": beside the executable when a regular file is
+/// there, else in the installed data directory; empty when neither has it.
+/// Only the type is looked at; the page is never opened.
+std::string HelpPageFile();
+
+/// The first of `directories` that holds "help.htm" as a regular file (a
+/// link to one counts), joined with the name; empty when none does.
+std::string HelpPageFileIn(const std::vector<std::string>& directories);
