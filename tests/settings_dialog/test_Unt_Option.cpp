@@ -13,33 +13,22 @@
 #include <QPushButton>
 #include <gtest/gtest.h>
 
-namespace {
-
-int32_t Stored(const char* name)
+// As the menu command does: a new dialog, named by frm_Option, shown.
+static QPointer<Tfrm_Option> Open()
 {
-    TRegistry registry;
-    return registry.OpenKey(kOptionKey, false) ? registry.ReadInteger(name) : -1;
+    (frm_Option = new Tfrm_Option)->show();
+    return frm_Option;
 }
 
-class OptionDialog : public ::testing::Test
+struct OptionDialog : ::testing::Test
 {
-protected:
     OptionDialog() { SetApplicationDirectory(dir.Path()); }
     ~OptionDialog() override { SetApplicationDirectory({}); }
-    // As the menu command does: a new dialog, named by frm_Option, shown.
-    static QPointer<Tfrm_Option> Open()
-    {
-        (frm_Option = new Tfrm_Option)->show();
-        return frm_Option;
-    }
-
     TTestDir dir;
     TScopedVariable configHome{"XDG_CONFIG_HOME", dir.File("config")};
 };
 
-// After "すべて", closing by "キャンセル" or by the close box changes and
-// writes nothing.
-TEST_F(OptionDialog, RowIShowsSwitchIAndSelectAllIsDroppedByClosing)
+TEST_F(OptionDialog, RowIShowsSwitchIAndCancelOrCloseBoxDropsSelectAll)
 {
     for (int on = 0; on < kFileTypeCount; ++on) {
         FileTypeSwitches = {};
@@ -53,7 +42,6 @@ TEST_F(OptionDialog, RowIShowsSwitchIAndSelectAllIsDroppedByClosing)
             EXPECT_FALSE(rows->index(row, 0).data().toString().isEmpty() ||
                          rows->index(row, 0).data(Qt::DecorationRole).value<QIcon>().isNull());
         }
-        // The icon of a file of the row's type, not of a hidden name such as ".mp3".
         EXPECT_EQ(rows->index(ftMP3, 0).data(Qt::DecorationRole).value<QIcon>().cacheKey(),
                   SysImageList(false).Icon(FileIconIndex("song.mp3")).cacheKey());
         dialog->btn_SelAll()->click();
@@ -67,29 +55,26 @@ TEST_F(OptionDialog, RowIShowsSwitchIAndSelectAllIsDroppedByClosing)
     }
 }
 
-// The first dialog unchecks MP3, applies and cancels; the second, opened
-// before that, still shows MP3 on and applies every row unchecked.
-TEST_F(OptionDialog, ApplyOutlivesCancelAndTheLastDialogToApplyDecides)
+// The second dialog still shows its opening state after the first one's OK.
+TEST_F(OptionDialog, TheLastDialogToApplyDecidesAndCancelKeepsWhatWasApplied)
 {
     FileTypeSwitches.fill(true);
     QPointer<Tfrm_Option> first = Open(), second = Open();
-    first->SetRowChecked(ftMP3, false);
-    first->btn_Regist()->click();
-    first->btn_Cancel()->click();
+    for (int row = 0; row < kFileTypeCount; ++row)
+        first->SetRowChecked(row, false);
+    first->Button1()->click();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(first.isNull() && frm_Option == second); // only the dialog named clears it
-    EXPECT_EQ(FileTypeSwitches, (decltype(FileTypeSwitches){true, true, true, false, true, true}));
-    EXPECT_EQ(Stored("playMP3"), 0);
-    EXPECT_EQ(Stored("playWAV"), 1);
-    ASSERT_TRUE(second->RowChecked(ftMP3));
-    for (int row = 0; row < kFileTypeCount; ++row)
-        second->SetRowChecked(row, false);
-    second->Button1()->click();
+    EXPECT_EQ(FileTypeSwitches, decltype(FileTypeSwitches){});
+    EXPECT_TRUE(FileExists(TRegistry::DefaultStoreFile()));
+    second->SetRowChecked(ftMP3, false);
+    second->btn_Regist()->click();
+    second->btn_Cancel()->click();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(second.isNull() && frm_Option == nullptr);
-    EXPECT_EQ(FileTypeSwitches, decltype(FileTypeSwitches){});
-    for (const char* name : {"playMDI", "playWMA", "playWAV", "playMP3", "playAIF", "playSND"})
-        EXPECT_EQ(Stored(name), 0) << name;
+    EXPECT_EQ(FileTypeSwitches, (decltype(FileTypeSwitches){true, true, true, false, true, true}));
+    TRegistry registry;
+    ASSERT_TRUE(registry.OpenKey(kOptionKey, false));
+    EXPECT_EQ(registry.ReadInteger("playMP3"), 0);
+    EXPECT_EQ(registry.ReadInteger("playWAV"), 1);
 }
-
-} // namespace
