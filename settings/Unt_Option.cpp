@@ -73,8 +73,7 @@ Tfrm_Option::Tfrm_Option(QWidget* parent)
         new QLabel(QStringLiteral("ここでTunemillで再生するファイル形式を指定します。"), TabSheet1);
     Label1_->move(40, 20);
 
-    // A small-icon view: the design's two caption-less columns only ever show
-    // in a report view, and at 100 px they would cut the captions.
+    // A list of whole captions: two columns of 100 px would cut every one.
     rows_ = new QStandardItemModel(kFileTypeCount, 1, this);
     for (int row = 0; row < kFileTypeCount; ++row) {
         auto* item = new QStandardItem(QString::fromUtf8(kRows[row].caption));
