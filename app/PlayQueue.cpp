@@ -1,12 +1,18 @@
 #include "app/PlayQueue.h"
 
 #include "platform/core/FileIO.h"
+#include "platform/core/PathCodec.h"
 #include "platform/core/Posix.h"
+#include "platform/shellns/FsFolder.h"
 #include "settings/Unt_Com.h"
 
+#include <QCollator>
+#include <QCollatorSortKey>
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
+#include <numeric>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -121,4 +127,25 @@ void WritePlaylistFile(const std::string& fileName, const TPendingFiles& paths)
     const bool closed = ::close(fd.Release()) == 0;
     if (!written || !closed)
         throw std::runtime_error("ファイル " + fileName + " に書き込めません");
+}
+
+void SortByPath(TPendingFiles& paths)
+{
+    QCollator collator(NsCollationLocale());
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    collator.setNumericMode(false);
+    std::vector<QCollatorSortKey> keys;
+    keys.reserve(paths.size());
+    for (const std::string& path : paths)
+        keys.push_back(collator.sortKey(PathToQString(path)));
+    std::vector<size_t> order(paths.size());
+    std::iota(order.begin(), order.end(), size_t{0});
+    std::sort(order.begin(), order.end(), [&](size_t first, size_t second) {
+        const int compared = keys[first].compare(keys[second]);
+        return compared != 0 ? compared < 0 : paths[first] < paths[second];
+    });
+    TPendingFiles sorted;
+    for (const size_t index : order)
+        sorted.push_back(std::move(paths[index]));
+    paths.swap(sorted);
 }

@@ -18,6 +18,10 @@ bool IsMusicFile(const std::string& path);
 /// component (after the last "/"), dot included; empty without a dot.
 std::string FileExtension(const std::string& path);
 
+/// Sorts by whole path, ascending, case ignored, not numeric, in the
+/// namespace's collation locale; identical keys keep byte order.
+void SortByPath(TPendingFiles& paths);
+
 /// A path that can be one line of a playlist file: it holds no CR or LF.
 bool IsPlaylistLine(const std::string& path);
 

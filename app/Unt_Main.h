@@ -2,12 +2,22 @@
 
 #include "app/PlayQueue.h"
 #include "platform/media/IMediaPlayer.h"
+#include "shellctrls/ShellFileList.h"
 
 #include <QMainWindow>
+#include <QRect>
 #include <memory>
+#include <optional>
+#include <vector>
 
+class QAction;
+class QActionGroup;
 class QGroupBox;
+class QMenu;
+class QSplitter;
 class QTimer;
+class TSearchFile;
+struct TSearchFileData;
 class TShellFileItem;
 class TShellIDList;
 class TShellListView;
@@ -17,6 +27,11 @@ class TShellTreeView;
 /// Messages the main window posts to itself, both with parameters 0.
 constexpr int WM_PLAYNEXT = 1801;
 constexpr int WM_PLAYSTART = 1802;
+
+/// The settings key of the window's own values.
+extern const char* const kWindowKey;
+/// The file list's section in the layout file.
+extern const char* const kListLayoutSection;
 
 /// The main window: its layout and menus, the player driver and the play
 /// queue. The driver hands the player a playlist or a single file, follows
@@ -38,11 +53,19 @@ public:
     TShellTreeView* STV() const { return STV_; }
     /// The file list of the "ファイル一覧" pane.
     TShellListView* SLV() const { return SLV_; }
+    TSearchFile* SearchFile() const { return SearchFile_; }
+    QGroupBox* GroupBox1() const { return GroupBox1_; }
+    QMenu* PMN_STV() const { return PMN_STV_; }
+    QMenu* PMN_SLV() const { return PMN_SLV_; }
+    /// The menu item of a view style.
+    QAction* ViewAction(TViewStyle style) const;
 
     /// The paths of the current play command that have not started yet.
     TPendingFiles PendingFiles;
     /// Set when the window is asked to close; the queue is not continued then.
     bool Closing = false;
+    /// How long the recursive search runs before its progress dialog shows.
+    int SearchProgressDelayMs = 300;
 
     /// Hands one media file to the player; true when the player took it.
     /// A refusal is logged under "FV_MainDblClick-E". FromQueue says whether
@@ -59,10 +82,39 @@ public:
     /// The close step: set Closing, empty the queue, stop the player.
     void CloseStep();
 
+    // The play commands.
+    /// "このフォルダを再生": the music files of the folder the list shows.
+    void PMN_STV_0Click();
+    /// "このフォルダ以下を再生": the music files of the selected folder and
+    /// of every folder below it, sorted by path. After 300 ms a progress
+    /// dialog shows, whose "キャンセル" ends the walk; a cancelled command
+    /// plays nothing.
+    void PMN_STV_1Click();
+    /// "選択したファイルを再生".
+    void PMN_SLV_0Click();
+    /// Plays the first selected row, unless it is a folder.
+    void SLVDblClick();
+    void SearchFileFind(QObject* sender, const std::string& name, const TSearchFileData& data,
+                        bool& continueSearch);
+
+    /// Bounds, the list's layout, the last folder and the tree's width.
+    /// MainLeft and MainTop are the outer window's top-left (the frame's),
+    /// MainWidth and MainHeight the size of its client area: what the
+    /// window manager adds around it is its own, so a window reopened under
+    /// another theme keeps its content's size.
+    void LoadWindowSettings();
+    void SaveWindowSettings();
+
+    void Option_OptionExecute();
+    void Help1Click();
+    void Help_VersionExecute();
+
 protected:
     bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void BuildLayout();
@@ -79,13 +131,42 @@ private:
     void SLVShExecute(TShellFileItem* item, bool& defaultAction);
     void PlayNext();
     void PostMessage(int message);
+    void BuildMenus();
+    void View_Execute(TViewStyle style);
+    void CheckViewStyle();
+    void ApplyTreeWidth(int width);
+    void BringOntoScreen();
+    QRect NormalBounds() const;
+    void ReleaseHeldMessages(bool deliver);
+    void UpdateSearchProgress(bool folder);
+
+    class TSearchProgress;
 
     std::unique_ptr<IMediaPlayer> WMP_;
     QTimer* Timer1_ = nullptr;
     QGroupBox* GroupBox3_ = nullptr;
     TShellTreeView* STV_ = nullptr;
     TShellListView* SLV_ = nullptr;
+    TSearchFile* SearchFile_ = nullptr;
+    QSplitter* Splitter1_ = nullptr;
+    QGroupBox* GroupBox1_ = nullptr;
+    QMenu* PMN_STV_ = nullptr;
+    QMenu* PMN_SLV_ = nullptr;
+    QActionGroup* viewGroup_ = nullptr;
     bool shown_ = false;
+    // The frame's top-left less the client's, seen while the window was
+    // normal; a maximized window's normal bounds are client bounds.
+    QPoint frameOffset_;
+    // Where the window manager does not let the window place itself, the
+    // stored top-left stays what was loaded.
+    std::optional<QPoint> storedTopLeft_;
+    // The normal bounds taken before a maximized window is set back to
+    // normal at close, which the window manager does in its own time.
+    std::optional<QRect> closeBounds_;
+    // While the recursive search yields to the event loop: the driver's
+    // messages that arrived meanwhile, and the walk's progress.
+    std::unique_ptr<TSearchProgress> progress_;
+    std::vector<int> heldMessages_;
     // Whether what the player plays now came from PendingFiles.
     bool playingFromQueue_ = false;
 };
