@@ -5,11 +5,20 @@
 #include "platform/core/AppDir.h"
 #include "platform/core/PathCodec.h"
 #include "platform/media/MediaPlayer.h"
+#include "platform/shellns/LinuxShell.h"
+#include "settings/Unt_Com.h"
+#include "settings/Unt_Option.h"
+#include "shellctrls/ShellListView.h"
+#include "shellctrls/ShellTreeView.h"
 #include "tests/support/MediaFiles.h"
 #include "tests/support/TestFiles.h"
 
+#include <QAction>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeView>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -160,6 +169,81 @@ TEST_F(Playback, NameThatIsNotUtf8PlaysThroughTheQueue)
     PlayToTheEnd();
     EXPECT_EQ(player->Started, (std::vector<std::string>{odd, good1}));
     EXPECT_EQ(LoggedLines("FV_MainDblClick-E"), 0u);
+}
+
+// As a user would: a home of its own with a folder of three MP3 files and a
+// text file, MP3 switched on in the options dialog, then each command.
+class EndToEnd : public Playback
+{
+protected:
+    EndToEnd()
+        : home_("HOME", dir.File("home")), config_("XDG_CONFIG_HOME", dir.File("config")),
+          data_("XDG_DATA_HOME", dir.File("data"))
+    {
+    }
+    void SetUp() override
+    {
+        for (const char* name : {"home", "config", "data", "home/music"})
+            mkdir(dir.File(name).c_str(), 0755);
+        SetShellNamespace(std::make_shared<TLinuxShellNamespace>());
+        FileTypeSwitches.fill(false);
+        Playback::SetUp();
+        for (const char* name : {"b", "c", "a"})
+            songs.push_back(WriteMediaFile(dir.File("home/music"), TMediaKind::Mp3, name));
+        std::sort(songs.begin(), songs.end());
+        ASSERT_TRUE(WriteFileBytes(dir.File("home/music/notes.txt"), "not music\n"));
+        window->show();
+    }
+    void TearDown() override
+    {
+        Playback::TearDown();
+        FileTypeSwitches.fill(false);
+        SetShellNamespace(nullptr);
+    }
+    std::vector<std::string> Run(const std::function<void()>& command)
+    {
+        player->Started.clear();
+        command();
+        PlayToTheEnd();
+        return player->Started;
+    }
+    QRect RowRect(const std::string& path)
+    {
+        TShellListView* list = window->SLV();
+        for (int row = 0; row < list->RowCount(); ++row)
+            if (list->FileList()->GetItem(row)->GetPath() == path)
+                return list->ReportView()->visualRect(list->ReportView()->model()->index(row, 0));
+        return {};
+    }
+
+    TScopedVariable home_, config_, data_;
+    std::vector<std::string> songs;
+};
+
+TEST_F(EndToEnd, EveryCommandPlaysItsFilesOnceInOrder)
+{
+    window->findChild<QAction*>(QStringLiteral("Option_Option"))->trigger();
+    ASSERT_NE(frm_Option, nullptr);
+    frm_Option->SetRowChecked(ftMP3, true);
+    QTest::mouseClick(frm_Option->Button1(), Qt::LeftButton);
+    ASSERT_TRUE(FileTypeSwitches[ftMP3]);
+    window->STV()->SelectPath(dir.File("home/music"));
+
+    const auto trigger = [&](const char* name) {
+        return [&, name] { window->findChild<QAction*>(QString::fromLatin1(name))->trigger(); };
+    };
+    EXPECT_EQ(Run(trigger("PMN_STV_0")), songs);
+    EXPECT_EQ(Run(trigger("PMN_STV_1")), songs);
+    QTreeView* report = window->SLV()->ReportView();
+    QTest::mouseClick(report->viewport(), Qt::LeftButton, {}, RowRect(songs[2]).center());
+    QTest::mouseClick(report->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                      RowRect(songs[0]).center());
+    EXPECT_EQ(Run(trigger("PMN_SLV_0")), (std::vector<std::string>{songs[0], songs[2]}));
+    EXPECT_EQ(Run([&] {
+                  QTest::mouseDClick(report->viewport(), Qt::LeftButton, {},
+                                     RowRect(songs[1]).center());
+              }),
+              std::vector<std::string>{songs[1]});
 }
 
 } // namespace
