@@ -57,7 +57,6 @@ Tfrm_Splash::Tfrm_Splash(QWidget* parent)
     : QWidget(parent, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::SplashScreen)
 {
     EnsureProgramResources();
-    setAttribute(Qt::WA_DeleteOnClose);
     setFixedSize(kClientWidth + 2 * kFrame, kClientHeight + 2 * kFrame);
 
     Client = new QWidget(this);
@@ -105,8 +104,9 @@ void Tfrm_Splash::paintEvent(QPaintEvent*)
 
 void Tfrm_Splash::closeEvent(QCloseEvent* event)
 {
-    // Stays on screen until the message loop frees it, as the start-up
-    // splash must cover the main window while that is built and shown.
+    // Freed instead of hidden: it stays on screen until the message loop
+    // frees it, as the start-up splash must cover the main window while that
+    // is built and shown.
     event->ignore();
     deleteLater();
 }
