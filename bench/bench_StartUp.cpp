@@ -224,24 +224,27 @@ TReport RunChild(const char* mode, const std::string& errorFile)
     return report;
 }
 
-void PrintRow(const char* label, const std::vector<TReport>& reports, const std::string& name,
-              const std::string& since = "")
+// Prints the median of a moment (or of the time between two) and answers it;
+// 0 when a report lacks it.
+double PrintRow(const char* label, const std::vector<TReport>& reports, const std::string& name,
+                const std::string& since = "")
 {
     std::vector<double> values;
     for (const TReport& report : reports) {
         const auto found = report.find(name);
         if (found == report.end())
-            return;
+            return 0;
         double value = found->second;
         if (!since.empty())
             value -= report.at(since);
         values.push_back(value);
     }
     if (values.empty())
-        return;
+        return 0;
     std::printf("  %-44s %8.1f ms  (min %7.1f, max %7.1f)\n", label, Median(values),
                 *std::min_element(values.begin(), values.end()),
                 *std::max_element(values.begin(), values.end()));
+    return Median(values);
 }
 
 } // namespace
@@ -291,12 +294,22 @@ int main(int argc, char** argv)
     PrintRow("show()", reports["bare"], "shown", "built");
     PrintRow("show() returned -> exposed", reports["bare"], "exposed", "shown");
     std::printf("the main window's steps (\"parts\" processes):\n");
-    PrintRow("GStreamer initialised (gst_init)", reports["parts"], "gst-init");
-    PrintRow("TMediaPlayer built, after gst_init", reports["parts"], "player", "gst-init");
-    PrintRow("Tfrm_Main built around the player", reports["parts"], "built", "player");
-    PrintRow("show()", reports["parts"], "shown", "built");
-    PrintRow("show() returned -> exposed", reports["parts"], "exposed", "shown");
-    PrintRow("all", reports["parts"], "exposed");
+    const std::pair<const char*, double> parts[] = {
+        {"GStreamer's initialisation",
+         PrintRow("GStreamer initialised (gst_init)", reports["parts"], "gst-init")},
+        {"the player",
+         PrintRow("TMediaPlayer built, after gst_init", reports["parts"], "player", "gst-init")},
+        {"the window's build",
+         PrintRow("Tfrm_Main built around the player", reports["parts"], "built", "player")},
+        {"show()", PrintRow("show()", reports["parts"], "shown", "built")},
+        {"the wait for exposure",
+         PrintRow("show() returned -> exposed", reports["parts"], "exposed", "shown")},
+    };
+    const double all = PrintRow("all", reports["parts"], "exposed");
+    const auto largest = std::max_element(
+        parts, std::end(parts), [](const auto& a, const auto& b) { return a.second < b.second; });
+    std::printf("  largest part: %s, %.0f %% of all\n", largest->first,
+                all > 0 ? largest->second / all * 100 : 0.0);
     std::printf("the window's controls built alone (\"controls\" processes):\n");
     PrintRow("font database loaded (first text measured)", reports["controls"], "fonts");
     PrintRow("TShellTreeView built", reports["controls"], "tree", "fonts");
