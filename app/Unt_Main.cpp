@@ -375,13 +375,21 @@ bool Tfrm_Main::event(QEvent* event)
     }
 }
 
-void Tfrm_Main::showEvent(QShowEvent* event)
+void Tfrm_Main::setVisible(bool visible)
 {
-    QMainWindow::showEvent(event);
-    if (!shown_) {
+    // Before the native window exists: until the window manager has framed
+    // it, a move of a native window places its client area, not its frame.
+    if (visible && !shown_) {
         shown_ = true;
         FormShow();
     }
+    QMainWindow::setVisible(visible);
+}
+
+void Tfrm_Main::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    ApplyPendingSettings();
 }
 
 void Tfrm_Main::closeEvent(QCloseEvent* event)
@@ -449,6 +457,7 @@ QRect Tfrm_Main::NormalBounds() const
 
 void Tfrm_Main::LoadWindowSettings()
 {
+    TPendingSettings pending;
     try {
         TRegistry registry;
         const bool opened = registry.OpenKey(kWindowKey, true);
@@ -463,32 +472,55 @@ void Tfrm_Main::LoadWindowSettings()
             LogWindowSettings("prc_LoadFromRegistry-E",
                               "設定ファイルを開けません (" + registry.LastError() + ")");
         }
-        // Each value as it is read, so the first failure leaves the ones
-        // before it applied.
-        const auto apply = [&](const char* name, auto set) {
-            if (registry.ValueExists(name))
-                set(registry.ReadInteger(name));
-        };
-        const TFinally placed([this] { BringOntoScreen(); });
-        apply("MainTop", [this](int top) { move(x(), top); });
-        apply("MainHeight", [this](int height) { resize(width(), height); });
-        apply("MainLeft", [this](int left) { move(left, y()); });
-        apply("MainWidth", [this](int width) { resize(width, height()); });
-        storedTopLeft_ = pos();
-
-        SLV_->LoadSettings(kListLayoutSection);
-        CheckViewStyle();
-
-        if (registry.ValueExists("STV_LastDir")) {
-            const std::string lastDir = registry.ReadString("STV_LastDir");
-            if (!lastDir.empty() && !MayStall(lastDir) && IsDirectory(lastDir))
-                STV_->SelectPath(lastDir);
+        {
+            // The values read before a failure still apply.
+            QRect bounds(pos(), size());
+            const TFinally placed([&] {
+                resize(bounds.size());
+                move(bounds.topLeft());
+                BringOntoScreen();
+            });
+            const auto apply = [&](const char* name, auto set) {
+                if (registry.ValueExists(name))
+                    set(registry.ReadInteger(name));
+            };
+            apply("MainTop", [&](int top) { bounds.moveTop(top); });
+            apply("MainHeight", [&](int height) { bounds.setHeight(height); });
+            apply("MainLeft", [&](int left) { bounds.moveLeft(left); });
+            apply("MainWidth", [&](int width) { bounds.setWidth(width); });
+            storedTopLeft_ = bounds.topLeft();
         }
+
+        // The rest waits for the controls' windows, which the first show
+        // makes; bounds must come before it (see setVisible).
+        pending.ListLayout = true;
+        if (registry.ValueExists("STV_LastDir"))
+            pending.LastDir = registry.ReadString("STV_LastDir");
         if (registry.ValueExists("STV_Width"))
-            ApplyTreeWidth(registry.ReadInteger("STV_Width"));
+            pending.TreeWidth = registry.ReadInteger("STV_Width");
     } catch (const std::exception& error) {
         LogWindowSettings("prc_LoadFromRegistry-E", error.what());
     }
+    pendingSettings_ = std::move(pending);
+    if (isVisible())
+        ApplyPendingSettings();
+}
+
+void Tfrm_Main::ApplyPendingSettings()
+{
+    if (!pendingSettings_)
+        return;
+    const TPendingSettings pending = std::move(*pendingSettings_);
+    pendingSettings_.reset();
+    if (!pending.ListLayout)
+        return;
+    SLV_->LoadSettings(kListLayoutSection);
+    CheckViewStyle();
+    if (pending.LastDir && !pending.LastDir->empty() && !MayStall(*pending.LastDir) &&
+        IsDirectory(*pending.LastDir))
+        STV_->SelectPath(*pending.LastDir);
+    if (pending.TreeWidth)
+        ApplyTreeWidth(*pending.TreeWidth);
 }
 
 void Tfrm_Main::SaveWindowSettings()

@@ -111,6 +111,7 @@ public:
 
 protected:
     bool event(QEvent* event) override;
+    void setVisible(bool visible) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
@@ -136,6 +137,7 @@ private:
     void CheckViewStyle();
     void ApplyTreeWidth(int width);
     void BringOntoScreen();
+    void ApplyPendingSettings();
     QRect NormalBounds() const;
     void ReleaseHeldMessages(bool deliver);
     void UpdateSearchProgress(bool folder);
@@ -163,6 +165,15 @@ private:
     // The normal bounds taken before a maximized window is set back to
     // normal at close, which the window manager does in its own time.
     std::optional<QRect> closeBounds_;
+    // What the settings load read for the controls, applied once their
+    // windows exist.
+    struct TPendingSettings
+    {
+        bool ListLayout = false;
+        std::optional<std::string> LastDir;
+        std::optional<int> TreeWidth;
+    };
+    std::optional<TPendingSettings> pendingSettings_;
     // While the recursive search yields to the event loop: the driver's
     // messages that arrived meanwhile, and the walk's progress.
     std::unique_ptr<TSearchProgress> progress_;
