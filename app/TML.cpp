@@ -39,10 +39,11 @@ QIcon StyleIcon(TSysIcon icon)
 TML::TML(int& argc, char** argv) : QApplication(argc, argv)
 {
     setApplicationName(QStringLiteral("Tunemill"));
-    setApplicationDisplayName(QStringLiteral("Tunemill"));
+    // No display name: Qt would add " — Tunemill" to every caption, and
+    // the options dialog would no longer read "オプション設定".
     setOrganizationName(QStringLiteral("LumeskSoft"));
     SetErrorReporter([](const QString& message) {
-        QMessageBox::critical(activeWindow(), applicationDisplayName(), message);
+        QMessageBox::critical(activeWindow(), applicationName(), message);
     });
     SetStandardIconProvider(StyleIcon);
     EnsureProgramResources();
