@@ -2,6 +2,7 @@
 
 #include "platform/core/AppDir.h"
 #include "platform/core/PathCodec.h"
+#include "platform/mounts/Mounts.h"
 #include "platform/registry/Registry.h"
 #include "platform/shellns/LinuxShell.h"
 #include "search/SearchFile.h"
@@ -289,6 +290,25 @@ TEST_F(MainWindow, WindowStoredOffEveryScreenComesBackOntoThePrimaryOne)
     EXPECT_TRUE(area.intersects(window->frameGeometry()))
         << window->x() << "," << window->y() << " on " << area.width() << "x" << area.height();
     EXPECT_EQ(window->size(), QSize(754, 541).boundedTo(area.size()));
+}
+
+TEST_F(MainWindow, LastFolderOnAMountThatMayStallIsNotLookedAt)
+{
+    window.reset();
+    const TMountSources saved = MountSources();
+    TMountSources sources = saved;
+    sources.MountTable = dir.File("mountinfo");
+    WriteFileBytes(sources.MountTable, "20 1 0:20 / / rw - ext4 /dev/vda1 rw\n21 1 0:21 / " +
+                                           dir.File("music") + " rw - nfs srv:/music rw\n");
+    SetMountSources(sources);
+    {
+        TRegistry values;
+        values.OpenKey(kWindowKey, true);
+        values.WriteString("STV_LastDir", dir.File("music"));
+    }
+    Open();
+    SetMountSources(saved);
+    EXPECT_NE(window->STV()->SelectedPath(), dir.File("music"));
 }
 
 } // namespace
