@@ -693,12 +693,7 @@ void Tfrm_Main::PMN_STV_0Click()
     PendingFiles.clear();
     WMP_->Stop();
     WMP_->Cancel();
-    const int count = SLV_->RowCount();
-    for (int row = 0; row < count; ++row) {
-        std::string path = SLV_->FileList()->GetItem(row)->GetPath();
-        if (IsMusicFile(path))
-            PendingFiles.push_back(std::move(path));
-    }
+    GatherListRows(false);
     if (PendingFiles.empty())
         return;
     StartPlaylist(true);
@@ -748,17 +743,23 @@ void Tfrm_Main::PMN_SLV_0Click()
     WMP_->Stop();
     if (SLV_->SelectedRowCount() == 0)
         return;
+    GatherListRows(true);
+    if (PendingFiles.empty())
+        return;
+    StartPlaylist(false);
+}
+
+void Tfrm_Main::GatherListRows(bool selectedOnly)
+{
+    // The row count is taken once, as the list stands when the command runs.
     const int count = SLV_->RowCount();
     for (int row = 0; row < count; ++row) {
-        if (!SLV_->IsRowSelected(row))
+        if (selectedOnly && !SLV_->IsRowSelected(row))
             continue;
         std::string path = SLV_->FileList()->GetItem(row)->GetPath();
         if (IsMusicFile(path))
             PendingFiles.push_back(std::move(path));
     }
-    if (PendingFiles.empty())
-        return;
-    StartPlaylist(false);
 }
 
 void Tfrm_Main::SLVDblClick()

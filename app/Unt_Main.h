@@ -138,6 +138,7 @@ private:
     void ApplyTreeWidth(int width);
     void BringOntoScreen();
     void ApplyPendingSettings();
+    void GatherListRows(bool selectedOnly);
     QRect NormalBounds() const;
     void ReleaseHeldMessages(bool deliver);
     void UpdateSearchProgress(bool folder);

@@ -1,7 +1,9 @@
 #pragma once
 
-// What the benchmarks share: timing, medians, and a user of their own.
+// What the benchmarks share: timing, medians, a user of their own, and a
+// player that plays nothing.
 
+#include "platform/media/IMediaPlayer.h"
 #include "tests/support/TestFiles.h"
 
 #include <algorithm>
@@ -44,3 +46,20 @@ inline void UseOwnDesktop(const TTestDir& dir)
     setenv("XDG_CONFIG_HOME", dir.File("config").c_str(), 1);
     setenv("XDG_DATA_HOME", dir.File("data").c_str(), 1);
 }
+
+/// Takes every file and plays nothing, so a bench times the window alone.
+class TSilentPlayer : public IMediaPlayer
+{
+public:
+    QString FileName() const override { return fileName_; }
+    void SetFileName(const QString& fileName) override { fileName_ = fileName; }
+    bool AutoStart() const override { return true; }
+    void SetAutoStart(bool) override {}
+    void Play() override {}
+    void Stop() override {}
+    void Cancel() override {}
+    void Realign() override {}
+
+private:
+    QString fileName_;
+};

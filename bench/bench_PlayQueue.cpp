@@ -2,6 +2,7 @@
 // to the plainest code that touches the same bytes.
 #include "app/PlayQueue.h"
 #include "app/Unt_Main.h"
+#include "bench/BenchSupport.h"
 #include "platform/core/AppDir.h"
 #include "settings/Unt_Com.h"
 
@@ -31,22 +32,6 @@ template <typename Function> double BestSeconds(int rounds, Function&& function)
     }
     return best;
 }
-
-class TSilentPlayer : public IMediaPlayer
-{
-public:
-    QString FileName() const override { return fileName_; }
-    void SetFileName(const QString& fileName) override { fileName_ = fileName; }
-    bool AutoStart() const override { return true; }
-    void SetAutoStart(bool) override {}
-    void Play() override {}
-    void Stop() override {}
-    void Cancel() override {}
-    void Realign() override {}
-
-private:
-    QString fileName_;
-};
 
 std::vector<std::string> MakePaths(size_t count)
 {

@@ -64,22 +64,6 @@ constexpr std::array<const char*, 5> kFilePrefixes = {"曲 ", "Track ", "track "
                                                       "b-side "};
 constexpr std::array<const char*, 4> kFolderPrefixes = {"フォルダ ", "Album ", "album ", "盤 "};
 
-class TQuietPlayer : public IMediaPlayer
-{
-public:
-    QString FileName() const override { return fileName_; }
-    void SetFileName(const QString& fileName) override { fileName_ = fileName; }
-    bool AutoStart() const override { return true; }
-    void SetAutoStart(bool) override {}
-    void Play() override {}
-    void Stop() override {}
-    void Cancel() override {}
-    void Realign() override {}
-
-private:
-    QString fileName_;
-};
-
 double ProcessSeconds()
 {
     timespec now{};
@@ -291,7 +275,7 @@ int Run(int argc, char** argv)
     const long music = BuildTree(root);
     sync(); // keep the write-back of the new tree out of the measurements
 
-    Tfrm_Main window(std::make_unique<TQuietPlayer>());
+    Tfrm_Main window(std::make_unique<TSilentPlayer>());
     window.STV()->SelectPath(root);
     QCoreApplication::processEvents();
     if (window.STV()->SelectedPath() != root)
