@@ -20,10 +20,13 @@
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 namespace {
+
+using namespace Qt::StringLiterals;
 
 // A user of the window's own: home, settings and data in a temporary folder,
 // the program's folder beside them, and the real namespace over it.
@@ -84,15 +87,25 @@ protected:
         for (int round = 0; round < 5; ++round)
             QCoreApplication::sendPostedEvents();
     }
-    static std::string Playlist(const std::vector<std::string>& paths)
-    {
-        std::string bytes;
-        for (const std::string& path : paths)
-            bytes += path + "\r\n";
-        return bytes;
-    }
     std::string Temp1() { return ReadFileBytes(dir.File("app/temp1.m3u")); }
-    static QStringList Calls(std::initializer_list<QString> calls) { return QStringList(calls); }
+    static QString Named(const std::string& path) { return u"FileName="_s + PathToQString(path); }
+    void Deselect()
+    {
+        window->STV()->clearSelection();
+        window->STV()->setCurrentIndex({});
+    }
+    // A start after a run that did not save: the values are the test's.
+    void ReopenWith(const std::function<void(TRegistry&)>& store)
+    {
+        window.reset();
+        {
+            TRegistry values;
+            values.OpenKey(kWindowKey, true);
+            store(values);
+        }
+        Open();
+        Pump();
+    }
 
     TTestDir dir;
     TScopedVariable home_, config_, data_;
@@ -110,8 +123,8 @@ TEST_F(MainWindow, CommandsGatherNothingWithEverySwitchOff)
         Trigger(command);
         Pump();
         EXPECT_TRUE(window->PendingFiles.empty()) << command;
-        EXPECT_EQ(player->Calls.first(), QStringLiteral("Stop")) << command;
-        EXPECT_FALSE(player->Calls.join(u' ').contains(QStringLiteral("FileName"))) << command;
+        EXPECT_EQ(player->Calls.first(), u"Stop"_s) << command;
+        EXPECT_FALSE(player->Calls.join(u' ').contains(u"FileName"_s)) << command;
     }
     EXPECT_FALSE(FileExists(dir.File("app/temp1.m3u")));
 }
@@ -122,23 +135,22 @@ TEST_F(MainWindow, ListCommandsPlayMusicInRowOrderAndTheDoubleClickAnyFile)
     const std::string b = Music("b.mp3"), a = Music("a.MP3"), text = Music("notes.txt");
     window->STV()->SelectPath(dir.File("music"));
     Trigger("PMN_STV_0");
-    EXPECT_EQ(Temp1(), Playlist({a, b}));
+    EXPECT_EQ(Temp1(), PlaylistBytes({a, b}));
     EXPECT_EQ(player->Calls,
-              Calls({QStringLiteral("Stop"), QStringLiteral("Cancel"),
-                     QStringLiteral("FileName=") + PathToQString(dir.File("app/temp1.m3u"))}));
+              (QStringList{u"Stop"_s, u"Cancel"_s, Named(dir.File("app/temp1.m3u"))}));
 
     // Only what is not music selected: stopped, nothing else.
     SelectRow(text);
     player->Calls.clear();
     Trigger("PMN_SLV_0");
-    EXPECT_EQ(player->Calls, Calls({QStringLiteral("Stop")}));
+    EXPECT_EQ(player->Calls, (QStringList{u"Stop"_s}));
     EXPECT_TRUE(window->PendingFiles.empty());
 
     // No type test and no stop for a double-click; the refusal is logged.
     player->Refused << PathToQString(text);
     player->Calls.clear();
     window->SLVDblClick();
-    EXPECT_EQ(player->Calls, Calls({QStringLiteral("FileName=") + PathToQString(text)}));
+    EXPECT_EQ(player->Calls, (QStringList{Named(text)}));
     EXPECT_NE(ReadErrorLogs(dir.File("app")).find("FV_MainDblClick-E"), std::string::npos);
 }
 
@@ -157,18 +169,17 @@ TEST_F(MainWindow, TreeCommandsActOnTheSelectedFolderNotTheOneRightClicked)
     QTest::mouseClick(tree->viewport(), Qt::RightButton, {}, tree->visualRect(other).center());
     EXPECT_EQ(tree->currentIndex(), selected);
     Trigger("PMN_STV_1");
-    EXPECT_EQ(Temp1(), Playlist({inside}));
+    EXPECT_EQ(Temp1(), PlaylistBytes({inside}));
 }
 
 TEST_F(MainWindow, RecursivePlayFindsNothingWithoutAFolderPath)
 {
     FileTypeSwitches.fill(true);
-    window->STV()->clearSelection();
-    window->STV()->setCurrentIndex({});
+    Deselect();
     ASSERT_EQ(window->STV()->SelectedPath(), "");
     Trigger("PMN_STV_1");
     EXPECT_TRUE(window->PendingFiles.empty());
-    EXPECT_EQ(player->Calls, Calls({QStringLiteral("Stop"), QStringLiteral("Cancel")}));
+    EXPECT_EQ(player->Calls, (QStringList{u"Stop"_s, u"Cancel"_s}));
 }
 
 TEST_F(MainWindow, RecursivePlaySortsWholePathsIgnoringCaseInEitherLocale)
@@ -201,14 +212,12 @@ TEST_F(MainWindow, RecursivePlayHoldsTheDriversMessagesUntilItsQueueIsWhole)
         }
     };
     Trigger("PMN_STV_1");
-    const QString temp1 = PathToQString(dir.File("app/temp1.m3u"));
-    EXPECT_EQ(player->Calls, Calls({QStringLiteral("Stop"), QStringLiteral("Cancel"),
-                                    QStringLiteral("FileName=") + temp1}));
-    EXPECT_EQ(Temp1(), Playlist({y, x, c}));
+    EXPECT_EQ(player->Calls,
+              (QStringList{u"Stop"_s, u"Cancel"_s, Named(dir.File("app/temp1.m3u"))}));
+    EXPECT_EQ(Temp1(), PlaylistBytes({y, x, c}));
     Pump();
     // The held message continues with the whole, sorted queue's head.
-    EXPECT_EQ(player->Calls.mid(3),
-              Calls({QStringLiteral("FileName=") + PathToQString(y), QStringLiteral("Play")}));
+    EXPECT_EQ(player->Calls.mid(3), (QStringList{Named(y), u"Play"_s}));
 }
 
 TEST_F(MainWindow, CancelledRecursivePlayPlaysNothing)
@@ -229,7 +238,7 @@ TEST_F(MainWindow, CancelledRecursivePlayPlaysNothing)
     Trigger("PMN_STV_1");
     Pump();
     EXPECT_TRUE(window->PendingFiles.empty());
-    EXPECT_EQ(player->Calls, Calls({QStringLiteral("Stop"), QStringLiteral("Cancel")}));
+    EXPECT_EQ(player->Calls, (QStringList{u"Stop"_s, u"Cancel"_s}));
 }
 
 TEST_F(MainWindow, FirstStartOpensAtTheDesignBoundsAndCloseWritesEveryValue)
@@ -238,15 +247,13 @@ TEST_F(MainWindow, FirstStartOpensAtTheDesignBoundsAndCloseWritesEveryValue)
     EXPECT_TRUE(store.OpenKey(kWindowKey, false));
     EXPECT_EQ(window->pos(), QPoint(258, 101));
     EXPECT_EQ(window->size(), QSize(754, 541));
-    window->STV()->clearSelection();
-    window->STV()->setCurrentIndex({});
+    Deselect();
     window->close();
     TRegistry saved;
     ASSERT_TRUE(saved.OpenKey(kWindowKey, false));
-    EXPECT_EQ(saved.ReadInteger("MainLeft"), 258);
-    EXPECT_EQ(saved.ReadInteger("MainTop"), 101);
-    EXPECT_EQ(saved.ReadInteger("MainWidth"), 754);
-    EXPECT_EQ(saved.ReadInteger("MainHeight"), 541);
+    for (const auto& [name, value] :
+         {std::pair{"MainLeft", 258}, {"MainTop", 101}, {"MainWidth", 754}, {"MainHeight", 541}})
+        EXPECT_EQ(saved.ReadInteger(name), value) << name;
     EXPECT_EQ(saved.ReadString("STV_LastDir"), "");
     EXPECT_EQ(saved.ReadInteger("STV_Width"), window->STV()->width());
 }
@@ -263,29 +270,17 @@ TEST_F(MainWindow, ReopensWhereItWasLeftNormalAndWithItsPaneWidth)
     EXPECT_EQ(window->STV()->SelectedPath(), dir.File("music"));
     EXPECT_TRUE(window->ViewAction(vsList)->isChecked());
 
-    window.reset();
-    {
-        TRegistry values;
-        values.OpenKey(kWindowKey, true);
-        values.WriteInteger("STV_Width", 240);
-    }
-    Open();
-    Pump();
+    ReopenWith([](TRegistry& values) { values.WriteInteger("STV_Width", 240); });
     EXPECT_EQ(window->STV()->width(), 240);
     EXPECT_TRUE(window->GroupBox1()->contentsRect().contains(window->STV()->geometry()));
 }
 
 TEST_F(MainWindow, WindowStoredOffEveryScreenComesBackOntoThePrimaryOne)
 {
-    window.reset();
-    {
-        TRegistry values;
-        values.OpenKey(kWindowKey, true);
+    ReopenWith([](TRegistry& values) {
         values.WriteInteger("MainLeft", 40000);
         values.WriteInteger("MainTop", -30000);
-    }
-    Open();
-    Pump();
+    });
     const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
     EXPECT_TRUE(area.intersects(window->frameGeometry()))
         << window->x() << "," << window->y() << " on " << area.width() << "x" << area.height();
@@ -294,19 +289,13 @@ TEST_F(MainWindow, WindowStoredOffEveryScreenComesBackOntoThePrimaryOne)
 
 TEST_F(MainWindow, LastFolderOnAMountThatMayStallIsNotLookedAt)
 {
-    window.reset();
     const TMountSources saved = MountSources();
     TMountSources sources = saved;
     sources.MountTable = dir.File("mountinfo");
     WriteFileBytes(sources.MountTable, "20 1 0:20 / / rw - ext4 /dev/vda1 rw\n21 1 0:21 / " +
                                            dir.File("music") + " rw - nfs srv:/music rw\n");
     SetMountSources(sources);
-    {
-        TRegistry values;
-        values.OpenKey(kWindowKey, true);
-        values.WriteString("STV_LastDir", dir.File("music"));
-    }
-    Open();
+    ReopenWith([&](TRegistry& values) { values.WriteString("STV_LastDir", dir.File("music")); });
     SetMountSources(saved);
     EXPECT_NE(window->STV()->SelectedPath(), dir.File("music"));
 }
