@@ -1,5 +1,7 @@
 #include "app/TML.h"
 
+#include "app/Instance.h"
+#include "app/Mpris.h"
 #include "app/Unt_Main.h"
 #include "app/Unt_Splash.h"
 #include "platform/core/ExceptionHandler.h"
@@ -75,8 +77,14 @@ bool TML::notify(QObject* receiver, QEvent* event)
 
 int TML::Run()
 {
+    const QStringList files = arguments().mid(1);
+    if (HandOverToRunningInstance(files))
+        return 0;
     ShowStartupSplash();
     Tfrm_Main frm_Main;
     frm_Main.show();
+    TInstanceService instance(frm_Main);
+    TMprisService mpris(frm_Main);
+    OpenFiles(frm_Main, files);
     return exec();
 }

@@ -1,0 +1,5 @@
+#include "app/Mpris.h"
+
+#include "app/Unt_Main.h"
+
+TMprisService::TMprisService(Tfrm_Main& window) : QObject(&window) {}
