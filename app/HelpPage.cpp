@@ -20,7 +20,14 @@ std::string HelpPageFileIn(const std::vector<std::string>& directories)
     return {};
 }
 
+std::string HelpPageFileFor(const std::string& executableDirectory)
+{
+    // The installation's own layout first, so that any prefix works.
+    return HelpPageFileIn(
+        {executableDirectory, InstalledDataDirectory(executableDirectory), TUNEMILL_DATA_DIR});
+}
+
 std::string HelpPageFile()
 {
-    return HelpPageFileIn({ExecutableDirectory(), TUNEMILL_DATA_DIR});
+    return HelpPageFileFor(ExecutableDirectory());
 }

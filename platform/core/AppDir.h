@@ -10,12 +10,25 @@
 std::string ExecutableDirectory();
 
 /// The directory the program writes its files to, with a trailing "/": the
-/// executable's directory when it is writable, else DataHomeDirectory() +
+/// executable's directory when it is writable and not an installed
+/// program's (one whose InstalledDataDirectory() holds "help.htm" as a
+/// regular file, whoever runs it), else DataHomeDirectory() +
 /// "/tunemill/", made sure of by EnsureUserDirectory. Empty when neither can
 /// be used (ApplicationDirectoryError says why); callers must then write
 /// nothing. Decided once per process unless SetApplicationDirectory replaced
 /// it; a refusal is decided anew on the next call.
 std::string ApplicationDirectory();
+
+/// The directory that ApplicationDirectory() decides on for a program whose
+/// executable lies in `executableDirectory`, with a trailing "/"; empty with
+/// the reason in `error` when neither place can be used.
+std::string ApplicationDirectoryFor(const std::string& executableDirectory, std::string& error);
+
+/// The installed program's data directory as seen from the directory of its
+/// executable, with a trailing "/": "<prefix>/bin/" gives
+/// "<prefix>/share/tunemill/" (the installation's own layout, so any prefix
+/// works).
+std::string InstalledDataDirectory(const std::string& executableDirectory);
 
 /// Why ApplicationDirectory() answered empty; empty when it did not.
 std::string ApplicationDirectoryError();

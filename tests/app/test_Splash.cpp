@@ -1,6 +1,8 @@
 #include "app/HelpPage.h"
 #include "app/Unt_Splash.h"
 
+#include "platform/core/Posix.h"
+
 #include "tests/support/TestFiles.h"
 
 #include <QCoreApplication>
@@ -92,17 +94,23 @@ protected:
 TEST_P(HelpPage, FirstFolderWithTheRegularPageWins)
 {
     const THelpCase& c = GetParam();
-    const std::vector<std::string> folders = {dir.File("app"), dir.File("share")};
+    // An installation's layout, so that the program's own lookup from its
+    // "bin" finds the same page.
+    const std::vector<std::string> folders = {dir.File("bin"), dir.File("share/tunemill")};
     for (size_t i = 0; i < folders.size(); ++i) {
         const std::string page = folders[i] + "/help.htm";
         const TEntry entry = i == 0 ? c.BesideExecutable : c.InDataDirectory;
-        Check(::mkdir(folders[i].c_str(), 0755) == 0 &&
+        Check(MakeDirectories(folders[i], 0755) &&
                   (entry != TEntry::Page || WriteFileBytes(page, "<html></html>")) &&
                   (entry != TEntry::Folder || ::mkdir(page.c_str(), 0755) == 0) &&
                   (entry != TEntry::Fifo || ::mkfifo(page.c_str(), 0644) == 0),
               page);
     }
     EXPECT_EQ(HelpPageFileIn(folders), c.Found < 0 ? "" : folders[c.Found] + "/help.htm");
+    // When neither has it, the compiled data directory may still answer.
+    if (c.Found >= 0) {
+        EXPECT_EQ(HelpPageFileFor(folders[0] + "/"), folders[c.Found] + "/help.htm");
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
