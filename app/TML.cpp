@@ -77,7 +77,7 @@ bool TML::notify(QObject* receiver, QEvent* event)
 
 int TML::Run()
 {
-    const QStringList files = arguments().mid(1);
+    const std::vector<std::string> files = CommandLineFiles(arguments());
     if (HandOverToRunningInstance(files))
         return 0;
     ShowStartupSplash();
