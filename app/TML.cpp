@@ -44,6 +44,7 @@ TML::TML(int& argc, char** argv) : QApplication(argc, argv)
     // No display name: Qt would add " — Tunemill" to every caption, and
     // the options dialog would no longer read "オプション設定".
     setOrganizationName(QStringLiteral("LumeskSoft"));
+    setDesktopFileName(QStringLiteral("com.lumesksoft.Tunemill"));
     SetErrorReporter([](const QString& message) {
         QMessageBox::critical(activeWindow(), applicationName(), message);
     });
