@@ -653,6 +653,12 @@ void Tfrm_Main::PlayNext()
     }
 }
 
+void Tfrm_Main::PlayNextInQueue()
+{
+    if (!progress_)
+        PlayNext();
+}
+
 void Tfrm_Main::WMPNewStream()
 {
     Timer1_->start();

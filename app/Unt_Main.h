@@ -82,6 +82,10 @@ public:
     /// The close step: set Closing, empty the queue, stop the player.
     void CloseStep();
 
+    /// Continues with the queue now, as the end of the current stream would
+    /// (WM_PLAYNEXT); nothing while the recursive search gathers the queue.
+    void PlayNextInQueue();
+
     // The play commands.
     /// "このフォルダを再生": the music files of the folder the list shows.
     void PMN_STV_0Click();

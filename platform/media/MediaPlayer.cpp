@@ -20,6 +20,7 @@
 #include <gst/base/gstbasesink.h>
 #include <gst/gst.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -77,7 +78,8 @@ public:
     {
         kBusMessage,
         kStateChange,
-        kEndOfStream
+        kEndOfStream,
+        kVolumeChange
     };
 
     TPlayerEvent(TKind kind, uint64_t generation)
@@ -519,6 +521,50 @@ QString TMediaPlayer::DisplayText() const
     return display_->text();
 }
 
+std::string TMediaPlayer::CurrentUri() const
+{
+    // OpenEntry counts the streams of the entries before the one it opens as
+    // started; the entry's own start is still to come until the count passes it.
+    if (streamsStarted_ <= openedEntry_ || streamsStarted_ > uris_.size())
+        return {};
+    return uris_[streamsStarted_ - 1];
+}
+
+int64_t TMediaPlayer::Duration() const
+{
+    gint64 duration = -1;
+    if (!opened_ || !gst_element_query_duration(playbin_.get(), GST_FORMAT_TIME, &duration))
+        return -1;
+    return duration;
+}
+
+int64_t TMediaPlayer::Position() const
+{
+    gint64 position = -1;
+    if (!opened_ || !gst_element_query_position(playbin_.get(), GST_FORMAT_TIME, &position))
+        return -1;
+    return position;
+}
+
+bool TMediaPlayer::SeekTo(int64_t position)
+{
+    if (!opened_)
+        return false;
+    return gst_element_seek_simple(playbin_.get(), GST_FORMAT_TIME,
+                                   GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT),
+                                   std::max<int64_t>(position, 0));
+}
+
+int TMediaPlayer::Volume() const
+{
+    return volume_->value();
+}
+
+void TMediaPlayer::SetVolume(int volume)
+{
+    volume_->setValue(volume);
+}
+
 void TMediaPlayer::CloseStream()
 {
     Halt();
@@ -808,6 +854,9 @@ void TMediaPlayer::customEvent(QEvent* event)
         if (playerEvent->Generation == generation_.load())
             HandleBusMessage(playerEvent->Message.get(), playerEvent->ErrorUri);
         return;
+    case TPlayerEvent::kVolumeChange:
+        DoVolumeChange(playerEvent->First);
+        return;
     }
 }
 
@@ -876,6 +925,7 @@ void TMediaPlayer::HandleBusMessage(GstMessage* message, const std::string& erro
         break;
     case GST_MESSAGE_DURATION_CHANGED:
         Realign();
+        DoStreamInfoChange();
         break;
     default:
         break;
@@ -897,6 +947,7 @@ void TMediaPlayer::HandleTags(GstMessage* message)
     take(GST_TAG_TITLE, tagTitle_);
     take(GST_TAG_ARTIST, tagArtist_);
     UpdateDisplay();
+    DoStreamInfoChange();
 }
 
 void TMediaPlayer::UpdateDisplay()
@@ -927,11 +978,9 @@ void TMediaPlayer::OnPlayPauseClicked()
 
 void TMediaPlayer::OnSeekReleased()
 {
-    if (!opened_)
-        return;
-    gst_element_seek_simple(playbin_.get(), GST_FORMAT_TIME,
-                            GstSeekFlags(GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT),
-                            gint64(seek_->value()) * GST_MSECOND);
+    const int64_t position = int64_t(seek_->value()) * GST_MSECOND;
+    if (SeekTo(position))
+        DoSeek(position);
 }
 
 void TMediaPlayer::OnVolumeChanged(int value)
@@ -939,6 +988,10 @@ void TMediaPlayer::OnVolumeChanged(int value)
     if (playbin_)
         gst_stream_volume_set_volume(GST_STREAM_VOLUME(playbin_.get()),
                                      GST_STREAM_VOLUME_FORMAT_CUBIC, value / 100.0);
+    // Posted: SetVolume is a member call.
+    auto* event = new TPlayerEvent(TPlayerEvent::kVolumeChange, 0);
+    event->First = value;
+    QCoreApplication::postEvent(this, event);
 }
 
 void TMediaPlayer::OnMuteClicked()

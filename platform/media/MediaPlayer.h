@@ -62,7 +62,11 @@ struct TGstObjectRelease
 ///   AutoStart off), psStopped (after Stop, after the end, after a failure),
 ///   psClosed when a new FileName replaces the old one. The same state is
 ///   never reported twice in a row; before the first FileName the state is
-///   psClosed.
+///   psClosed;
+/// - OnStreamInfoChange when tags or a duration of the playing stream
+///   arrive (possibly with the same values again);
+/// - OnVolumeChange after each change of the volume slider, SetVolume's too;
+/// - OnSeek when the user lets go of the seek slider (SeekTo fires nothing).
 ///
 /// Play does nothing without a FileName, while playing or opening, and after
 /// what FileName named has run to its end or stopped at a failure (so a late
@@ -104,6 +108,32 @@ public:
     int32_t PlayState() const { return state_; }
     /// The text of the display line.
     QString DisplayText() const;
+    /// Whether Play would start or resume what FileName names.
+    bool CanPlay() const { return !fileName_.isEmpty() && !endReached_; }
+
+    /// The file: URI of the single file or playlist entry whose stream
+    /// started last; empty before a stream of the current FileName started.
+    std::string CurrentUri() const;
+    /// The own name of that file (what the display line shows without tags).
+    QString CurrentEntryName() const { return currentEntryName_; }
+    /// The stream's title and artist tags; empty until the stream has them.
+    QString Title() const { return tagTitle_; }
+    QString Artist() const { return tagArtist_; }
+    /// Of the open stream, in nanoseconds; -1 when unknown or none is open
+    /// (after Stop and after the end, nothing is open).
+    int64_t Duration() const;
+    int64_t Position() const;
+    /// Moves the open stream to `position` (nanoseconds), as the seek
+    /// slider does; false when no stream is open.
+    bool SeekTo(int64_t position);
+    /// The volume slider, 0 to 100; SetVolume clamps.
+    int Volume() const;
+    void SetVolume(int volume);
+
+    std::function<void()> OnStreamInfoChange;
+    std::function<void(int Volume)> OnVolumeChange;
+    /// Position: where the slider sent the stream, in nanoseconds.
+    std::function<void(int64_t Position)> OnSeek;
 
 protected:
     /// Makes the audio sink; the default honours TUNEMILL_AUDIO_SINK and
@@ -111,6 +141,22 @@ protected:
     /// the first FileName is set (so an override takes effect). Returns a
     /// floating or new reference, or nullptr.
     virtual GstElement* CreateAudioSink();
+
+    virtual void DoStreamInfoChange()
+    {
+        if (OnStreamInfoChange)
+            OnStreamInfoChange();
+    }
+    virtual void DoVolumeChange(int volume)
+    {
+        if (OnVolumeChange)
+            OnVolumeChange(volume);
+    }
+    virtual void DoSeek(int64_t position)
+    {
+        if (OnSeek)
+            OnSeek(position);
+    }
 
     void customEvent(QEvent* event) override;
 
