@@ -94,8 +94,7 @@ protected:
 TEST_P(HelpPage, FirstFolderWithTheRegularPageWins)
 {
     const THelpCase& c = GetParam();
-    // An installation's layout, so that the program's own lookup from its
-    // "bin" finds the same page.
+    // An installation's layout: the program's lookup from "bin" finds the same page.
     const std::vector<std::string> folders = {dir.File("bin"), dir.File("share/tunemill")};
     for (size_t i = 0; i < folders.size(); ++i) {
         const std::string page = folders[i] + "/help.htm";

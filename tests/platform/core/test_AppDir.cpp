@@ -10,21 +10,11 @@
 
 namespace {
 
-// What stands at "<prefix>/share/tunemill/help.htm" beside the executable's
-// "<prefix>/bin".
-enum class TDataPage
-{
-    None,
-    Page,
-    Folder,
-    Fifo
-};
-
 struct TAppDirCase
 {
     const char* Name;
-    TDataPage Page;
-    bool ReadOnly;   // the executable's directory is not writable
+    mode_t DataPage; // what "<prefix>/share/tunemill/help.htm" is: 0 none, S_IFREG, S_IFIFO
+    bool ReadOnly;   // "<prefix>/bin" is not writable
     bool ToDataHome; // else beside the executable
 };
 
@@ -44,31 +34,26 @@ TEST_P(ApplicationDirectoryWhere, InstalledOrReadOnlyProgramsWriteToTheDataHome)
     const TAppDirCase& c = GetParam();
     if (c.ReadOnly && ::geteuid() == 0)
         GTEST_SKIP() << "root writes into any directory";
-    const std::string bin = dir.File("prefix/bin");
-    const std::string data = dir.File("prefix/share/tunemill");
-    const std::string page = data + "/help.htm";
-    Check(MakeDirectories(bin, 0755) && MakeDirectories(data, 0755) &&
-              (c.Page != TDataPage::Page || WriteFileBytes(page, "<html></html>")) &&
-              (c.Page != TDataPage::Folder || ::mkdir(page.c_str(), 0755) == 0) &&
-              (c.Page != TDataPage::Fifo || ::mkfifo(page.c_str(), 0644) == 0) &&
-              (!c.ReadOnly || ::chmod(bin.c_str(), 0555) == 0),
-          page);
+    const std::string bin = dir.File("prefix/bin"), data = dir.File("prefix/share/tunemill");
+    Check(
+        MakeDirectories(bin, 0755) && MakeDirectories(data, 0755) &&
+            (c.DataPage == 0 || ::mknod((data + "/help.htm").c_str(), c.DataPage | 0644, 0) == 0) &&
+            (!c.ReadOnly || ::chmod(bin.c_str(), 0555) == 0),
+        bin);
     TScopedVariable dataHome("XDG_DATA_HOME", dir.File("home"));
-
     std::string error = "stale";
-    const std::string answer = ApplicationDirectoryFor(bin + "/", error);
-    EXPECT_EQ(answer, c.ToDataHome ? dir.File("home/tunemill/") : bin + "/");
+    EXPECT_EQ(ApplicationDirectoryFor(bin + "/", error),
+              c.ToDataHome ? dir.File("home/tunemill/") : bin + "/");
     EXPECT_EQ(error, "");
     ::chmod(bin.c_str(), 0755);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Layouts, ApplicationDirectoryWhere,
-    ::testing::Values(TAppDirCase{"BuildTree", TDataPage::None, false, false},
-                      TAppDirCase{"InstalledAndWritable", TDataPage::Page, false, true},
-                      TAppDirCase{"DataPageIsAFolder", TDataPage::Folder, false, false},
-                      TAppDirCase{"DataPageIsAFifo", TDataPage::Fifo, false, false},
-                      TAppDirCase{"ReadOnlyBuildTree", TDataPage::None, true, true}),
+    ::testing::Values(TAppDirCase{"BuildTree", 0, false, false},
+                      TAppDirCase{"InstalledAndWritable", S_IFREG, false, true},
+                      TAppDirCase{"DataPageIsAFifo", S_IFIFO, false, false},
+                      TAppDirCase{"ReadOnlyBuildTree", 0, true, true}),
     [](const ::testing::TestParamInfo<TAppDirCase>& info) { return std::string(info.param.Name); });
 
 } // namespace
