@@ -52,14 +52,11 @@ std::string CurrentDirectory()
     return directory ? std::string(directory.get()) : std::string();
 }
 
-bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix)
+// A URL's scheme is case-insensitive.
+bool IsFileUrl(std::string_view text)
 {
-    if (text.size() < prefix.size())
-        return false;
-    for (size_t i = 0; i < prefix.size(); ++i)
-        if ((text[i] | 0x20) != prefix[i])
-            return false;
-    return true;
+    return text.size() >= 5 &&
+           QByteArrayView(text.data(), 5).compare("file:", Qt::CaseInsensitive) == 0;
 }
 
 // "file:///a%20b", "file://localhost/a%20b" and "file:/a%20b" name local
@@ -202,7 +199,7 @@ std::vector<std::string> CommandLineFiles(const QStringList& arguments)
 
 std::string ArgumentPath(const std::string& argument, const std::string& directory)
 {
-    if (StartsWithIgnoringCase(argument, "file:")) {
+    if (IsFileUrl(argument)) {
         const std::string path = FileUrlPath(argument);
         return path.empty() ? path : FoldedPath(path);
     }
