@@ -16,7 +16,6 @@ printf 'TUNEMILL-SETTINGS 1\n[\\SOFTWARE\\LumeskSoft\\Tunemill\\Option]\n"playWA
     >"$XDG_CONFIG_HOME/LumeskSoft/Tunemill.reg"
 odd=$(printf 'caf\351.wav')
 touch "$work/music/a.wav" "$work/music/b c.wav" "$work/music/$odd"
-
 "$work/app/tunemill" & first=$!
 within 'dbus-send --session --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.NameHasOwner \
     string:com.lumesksoft.Tunemill | grep -q true' || fail "the first start does not own the name"
