@@ -18,11 +18,16 @@ class Tfrm_Main;
 ///
 /// Play, Pause, PlayPause and Stop are the control's own members, as its
 /// buttons are; Next is the queue's continuation (Tfrm_Main::PlayNextInQueue),
-/// so nothing here changes how the driver keeps its queue. PlaybackStatus is
+/// which starts the next file also from pause, so nothing here changes how
+/// the driver keeps its queue. PlaybackStatus is
 /// the control's state: playing and opening (on the way to playing) are
 /// "Playing", paused and opened-waiting-for-Play are "Paused", the rest
-/// "Stopped". PropertiesChanged follows the control's and the driver's
-/// events; Seeked follows Seek, SetPosition and a drag of the seek slider.
+/// "Stopped". CanPlay and CanPause say whether the control holds something
+/// that Play would start (not after its end). Metadata is that of the stream
+/// that started last, its title the file's own name until the stream's tags
+/// name one; between a file and the next there is no track. PropertiesChanged
+/// follows the control's and the driver's events; Seeked follows Seek,
+/// SetPosition and a drag of the seek slider.
 /// Seek past the end acts as Next, as MPRIS asks; SetPosition with another
 /// track's id or a position outside the track is ignored.
 ///
