@@ -28,3 +28,10 @@ endforeach()
 install(FILES ${CMAKE_SOURCE_DIR}/resources/tunemill.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
         RENAME ${TUNEMILL_APP_ID}.svg)
+
+# Debian keeps manual pages compressed, without a time stamp in the header.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+             ${CMAKE_SOURCE_DIR}/resources/tunemill.1)
+execute_process(COMMAND gzip -9 -n -c INPUT_FILE ${CMAKE_SOURCE_DIR}/resources/tunemill.1
+                OUTPUT_FILE ${CMAKE_BINARY_DIR}/tunemill.1.gz COMMAND_ERROR_IS_FATAL ANY)
+install(FILES ${CMAKE_BINARY_DIR}/tunemill.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

@@ -11,7 +11,7 @@ cmake --install "$1" --prefix "$prefix" >/dev/null
 id=com.lumesksoft.Tunemill
 expected=(bin/tunemill share/tunemill/help.htm share/applications/$id.desktop
   share/metainfo/$id.metainfo.xml share/icons/hicolor/scalable/apps/$id.svg
-  share/doc/tunemill/copyright share/doc/tunemill/changelog.gz)
+  share/doc/tunemill/copyright share/doc/tunemill/changelog.gz share/man/man1/tunemill.1.gz)
 for size in 16 32 48 64 128 256; do
   expected+=("share/icons/hicolor/${size}x$size/apps/$id.png")
   file "$prefix/${expected[-1]}" | grep -q "PNG image data, $size x $size," || exit 1

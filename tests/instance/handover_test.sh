@@ -2,7 +2,7 @@
 # dbus-run-session -- handover_test.sh <tunemill>: a second start hands its
 # files to the first and ends at once; the first plays them as one playlist.
 set -eu
-work=$(mktemp -d "$PWD/handover.XXXXXX") first=
+work=$(mktemp -d) first=
 trap 'kill $first 2>/dev/null; wait; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 within() { for _ in $(seq 150); do eval "$1" && return 0; sleep 0.2; done; return 1; }
