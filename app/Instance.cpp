@@ -4,8 +4,6 @@
 #include "platform/core/FileIO.h"
 #include "platform/core/PathCodec.h"
 #include "platform/mounts/Mounts.h"
-#include "shell/ShellDataItem.h"
-#include "shellctrls/ShellListView.h"
 #include "shellctrls/ShellTreeView.h"
 
 #include <QDBusConnection>
@@ -109,31 +107,12 @@ std::string FoldedPath(std::string_view path)
     return folded.empty() ? "/" : folded;
 }
 
-void Raise(Tfrm_Main& window)
-{
-    window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
-    window.show();
-    window.raise();
-    window.activateWindow();
-}
-
 // The tree may not reach a folder (hidden, or no folder after all): the list
 // then still shows another one, whose files must not be taken.
 bool SelectFolder(Tfrm_Main& window, const std::string& folder)
 {
     window.STV()->SelectPath(folder);
     return window.STV()->SelectedPath() == folder;
-}
-
-void AppendListMusic(Tfrm_Main& window)
-{
-    TShellListView* list = window.SLV();
-    const int count = list->RowCount();
-    for (int row = 0; row < count; ++row) {
-        std::string path = list->FileList()->GetItem(row)->GetPath();
-        if (IsMusicFile(path))
-            window.PendingFiles.push_back(std::move(path));
-    }
 }
 
 struct TGivenName
@@ -279,7 +258,7 @@ void TInstanceService::OpenFiles(const QByteArrayList& paths)
     // The caller waits only for the answer; the window's own errors go to its
     // own report.
     QTimer::singleShot(0, &window_, [&window = window_, files = std::move(files)] {
-        Raise(window);
+        window.BringToFront();
         ::OpenFiles(window, files);
     });
 }
@@ -304,7 +283,7 @@ void OpenFiles(Tfrm_Main& window, const std::vector<std::string>& files)
         if (!name.Folder) {
             window.PendingFiles.push_back(name.Path);
         } else if (SelectFolder(window, name.Path)) {
-            AppendListMusic(window);
+            window.GatherListRows(false);
             if (!firstFolder)
                 firstFolder = name.Path;
         }

@@ -213,10 +213,7 @@ void TMprisService::Quit()
 
 void TMprisService::Raise()
 {
-    window_.setWindowState(window_.windowState() & ~Qt::WindowMinimized);
-    window_.show();
-    window_.raise();
-    window_.activateWindow();
+    window_.BringToFront();
 }
 
 QString TMprisService::PlaybackStatus() const

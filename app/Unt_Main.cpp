@@ -462,12 +462,7 @@ void Tfrm_Main::LoadWindowSettings()
         TRegistry registry;
         const bool opened = registry.OpenKey(kWindowKey, true);
         if (const auto malformed = registry.TakeMalformedStore()) {
-            std::string message = "設定ファイル " + malformed->FileName + " を読み込めません (" +
-                                  malformed->Reason + ")。";
-            message += malformed->KeptAs.empty()
-                           ? "ファイルはそのまま残しました"
-                           : "元のファイルは " + malformed->KeptAs + " に保存しました";
-            LogWindowSettings("prc_LoadFromRegistry-E", message);
+            LogWindowSettings("prc_LoadFromRegistry-E", MalformedStoreMessage(*malformed));
         } else if (!opened && !registry.LastError().empty()) {
             LogWindowSettings("prc_LoadFromRegistry-E",
                               "設定ファイルを開けません (" + registry.LastError() + ")");
@@ -766,6 +761,14 @@ void Tfrm_Main::GatherListRows(bool selectedOnly)
         if (IsMusicFile(path))
             PendingFiles.push_back(std::move(path));
     }
+}
+
+void Tfrm_Main::BringToFront()
+{
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
 }
 
 void Tfrm_Main::SLVDblClick()

@@ -98,6 +98,11 @@ public:
     void PMN_SLV_0Click();
     /// Plays the first selected row, unless it is a folder.
     void SLVDblClick();
+    /// Appends the music files of the list's rows (the selected ones only,
+    /// or all), in row order, to PendingFiles.
+    void GatherListRows(bool selectedOnly);
+    /// Shows the window normal if minimized, raises and activates it.
+    void BringToFront();
     void SearchFileFind(QObject* sender, const std::string& name, const TSearchFileData& data,
                         bool& continueSearch);
 
@@ -142,7 +147,6 @@ private:
     void ApplyTreeWidth(int width);
     void BringOntoScreen();
     void ApplyPendingSettings();
-    void GatherListRows(bool selectedOnly);
     QRect NormalBounds() const;
     void ReleaseHeldMessages(bool deliver);
     void UpdateSearchProgress(bool folder);

@@ -113,16 +113,16 @@ bool AppendWhole(int fd, const std::string& line)
     return false;
 }
 
-void LogMalformedStore(const TMalformedStore& malformed)
+} // namespace
+
+std::string MalformedStoreMessage(const TMalformedStore& malformed)
 {
     std::string message =
         "設定ファイル " + malformed.FileName + " を読み込めません (" + malformed.Reason + ")。";
     message += malformed.KeptAs.empty() ? "ファイルはそのまま残しました"
                                         : "元のファイルは " + malformed.KeptAs + " に保存しました";
-    WriteErrorLog(kMaker, kModule, "prc_LoadTMLOption-E", message, 0);
+    return message;
 }
-
-} // namespace
 
 void LoadOptions()
 {
@@ -130,7 +130,8 @@ void LoadOptions()
         TRegistry registry;
         const bool opened = registry.OpenKey(kOptionKey, true);
         if (const auto malformed = registry.TakeMalformedStore()) {
-            LogMalformedStore(*malformed);
+            WriteErrorLog(kMaker, kModule, "prc_LoadTMLOption-E", MalformedStoreMessage(*malformed),
+                          0);
         } else if (!opened && !registry.LastError().empty()) {
             WriteErrorLog(kMaker, kModule, "prc_LoadTMLOption-E",
                           "設定ファイルを開けません (" + registry.LastError() + ")", 0);

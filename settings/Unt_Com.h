@@ -6,6 +6,8 @@
 #include <functional>
 #include <string>
 
+struct TMalformedStore;
+
 // Common services: the six file-type switches with their persistence in the
 // settings store, and the error log that every procedure of the program
 // writes the errors it catches to.
@@ -32,6 +34,10 @@ extern const char* const kOptionKey;
 /// and is logged under "prc_LoadTMLOption-E"; switches read before it keep
 /// their new state. A malformed store file found on the way is logged too.
 void LoadOptions();
+
+/// The log's words for a store file that could not be read: where it is,
+/// why, and where it was kept.
+std::string MalformedStoreMessage(const TMalformedStore& malformed);
 
 /// Writes all six switches as 0 or 1. The first error ends the save and is
 /// logged under "prc_SaveTMLOption-E".
