@@ -241,6 +241,10 @@ TEST_F(ShellFileList, ADeletedFolderFallsBackToTheTreesFolder)
     tree.SelectPath(dir.File("t"));
     view.Tree = &tree;
     Show("t/sub");
+    // Gone before the watchers watch, the folder would never be reported.
+    ASSERT_TRUE(WaitUntil([&] {
+        return store.NameWatcher()->WatchCount() > 0 && store.ChangeWatcher()->WatchCount() > 0;
+    }));
     std::filesystem::remove_all(dir.File("t/sub"));
     std::string path;
     EXPECT_TRUE(WaitUntil([&] { return store.GetFolderPath(path) && path == dir.File("t"); }));
