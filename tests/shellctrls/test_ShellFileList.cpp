@@ -222,8 +222,11 @@ TEST_F(ShellFileList, FilesCreatedChangedRenamedAndRemovedShowAfterTheQuietTime)
     step(
         names, [&] { MakeFile("new", 10); }, [&] { return ItemNamed(store, "new"); });
     ASSERT_TRUE(WaitUntil([&] { return contents->WatchCount() > contentWatches; })); // the write
+    // The new size itself, not a refresh count that the creation may have
+    // raised already.
     step(
-        contents, [&] { MakeFile("new", 5000); }, [&] { return view.Refreshes > 0; });
+        contents, [&] { MakeFile("new", 5000); },
+        [&] { return ItemNamed(store, "new")->GetSizeText() == "5KB"; });
     EXPECT_EQ(ItemNamed(store, "new")->GetSizeText(), "5KB");
     step(
         names,
